@@ -1,0 +1,17 @@
+#ifndef KIOSK_DEMOS_H
+#define KIOSK_DEMOS_H
+
+#include <QString>
+#include <QTextStream>
+
+// What every demo step gets: a scratch work directory and the output stream.
+struct DemoContext
+{
+    QString workDir;
+    QTextStream &out;
+};
+
+// One function per subsystem; each prints what it does and returns false on failure.
+bool demoWorkers(DemoContext &ctx);
+
+#endif // KIOSK_DEMOS_H

@@ -1,0 +1,39 @@
+#include "dircreator.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#ifdef Q_OS_WIN
+extern Q_CORE_EXPORT int qt_ntfs_permission_lookup;
+#endif
+
+constexpr QFileDevice::Permissions DirCreator::DEFAULT_OWNER;
+constexpr QFileDevice::Permissions DirCreator::FILE_DEFAULT_OWNER;
+
+namespace {
+// Lets the permission change reach the access-control list on Windows; other
+// platforms apply permissions directly.
+struct NtfsPermissionLookup
+{
+#ifdef Q_OS_WIN
+    NtfsPermissionLookup() { ++qt_ntfs_permission_lookup; }
+    ~NtfsPermissionLookup() { --qt_ntfs_permission_lookup; }
+#endif
+};
+} // namespace
+
+bool DirCreator::checkAndCreate(const QString &path,
+                                const QFlags<QFileDevice::Permission> &permissions)
+{
+    if (QFileInfo::exists(path))
+        return true;
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    QDir::root().mkpath(absolute);
+    {
+        const NtfsPermissionLookup lookup;
+        Q_UNUSED(lookup)
+        QFile::setPermissions(absolute, permissions);
+    }
+    return QFileInfo::exists(absolute);
+}

@@ -1,0 +1,119 @@
+#include "abstractworkercontroller.h"
+
+#include "abstractworker.h"
+#include "abstractworkerthread.h"
+
+#include <QCoreApplication>
+
+AbstractWorkerController::AbstractWorkerController(QObject *parent)
+    : QObject(parent)
+{
+}
+
+AbstractWorkerController::~AbstractWorkerController() = default;
+
+void AbstractWorkerController::start()
+{
+    if (doStart())
+        emit started();
+    else
+        emit stopWorker();
+}
+
+void AbstractWorkerController::beginStopping()
+{
+    emit stopWorker();
+}
+
+void AbstractWorkerController::stop()
+{
+    doStop();
+    emit stopped();
+}
+
+void AbstractWorkerController::killThreads()
+{
+    doKillThreads();
+    emit stopped();
+}
+
+void AbstractWorkerController::workerStarted()
+{
+    processStartedWorker();
+}
+
+void AbstractWorkerController::workerStopped()
+{
+    processStoppedWorker();
+}
+
+bool AbstractWorkerController::doStop()
+{
+    emit stopWorker();
+    while (!m_threads.isEmpty()) {
+        QThread::msleep(10);
+        // Lets each finished thread's deleteLater() happen.
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        sweep();
+    }
+    return true;
+}
+
+bool AbstractWorkerController::doKillThreads()
+{
+    while (!m_threads.isEmpty()) {
+        int i = 0;
+        while (i < m_threads.size()) {
+            if (AbstractWorkerThread *thread = m_threads.at(i))
+                thread->terminate();
+            QThread::msleep(100);
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+            // The events may have run a sweep that shortened the list.
+            if (i >= m_threads.size())
+                break;
+            if (m_threads.at(i).isNull())
+                m_threads.removeAt(i);
+            else
+                ++i;
+        }
+    }
+    return true;
+}
+
+AbstractWorkerThread *AbstractWorkerController::addWorkerToThread(AbstractWorker *worker)
+{
+    if (!worker)
+        return nullptr;
+    auto *thread = new AbstractWorkerThread(worker, this);
+    m_threads.append(thread);
+    connect(this, SIGNAL(stopWorker()), thread, SLOT(quit()));
+    connect(thread, SIGNAL(finished()), thread, SLOT(deleteLater()));
+    connect(worker, SIGNAL(started()), this, SLOT(workerStarted()), Qt::QueuedConnection);
+    connect(thread, SIGNAL(destroyed()), this, SLOT(workerStopped()));
+    return thread;
+}
+
+void AbstractWorkerController::processStartedWorker()
+{
+}
+
+void AbstractWorkerController::processStoppedWorker()
+{
+    sweep();
+}
+
+const QList<QPointer<AbstractWorkerThread>> &AbstractWorkerController::threads() const
+{
+    return m_threads;
+}
+
+void AbstractWorkerController::sweep()
+{
+    int i = 0;
+    while (i < m_threads.size()) {
+        if (m_threads.at(i).isNull())
+            m_threads.removeAt(i);
+        else
+            ++i;
+    }
+}
