@@ -57,6 +57,20 @@ bool scaleDouble(unsigned int multiplier, double number, Scaled *out)
     return true;
 }
 
+// 10^0 to 10^19, every power of ten that fits 64 bits.
+struct PowersOfTen
+{
+    quint64 value[20];
+    constexpr PowersOfTen()
+        : value()
+    {
+        quint64 p = 1;
+        for (int e = 0; e < 20; ++e, p *= 10)
+            value[e] = p;
+    }
+};
+constexpr PowersOfTen powersOfTen;
+
 inline bool isAsciiDigit(QChar c)
 {
     return c.unicode() >= '0' && c.unicode() <= '9';
@@ -88,26 +102,6 @@ bool scaleText(unsigned int multiplier, const QString &text, Scaled *out)
     if (pos != n)
         return false;
 
-    static constexpr quint64 pow10[20] = {1ULL,
-                                          10ULL,
-                                          100ULL,
-                                          1000ULL,
-                                          10000ULL,
-                                          100000ULL,
-                                          1000000ULL,
-                                          10000000ULL,
-                                          100000000ULL,
-                                          1000000000ULL,
-                                          10000000000ULL,
-                                          100000000000ULL,
-                                          1000000000000ULL,
-                                          10000000000000ULL,
-                                          100000000000000ULL,
-                                          1000000000000000ULL,
-                                          10000000000000000ULL,
-                                          100000000000000000ULL,
-                                          1000000000000000000ULL,
-                                          10000000000000000000ULL};
     const int fracDigits = fracEnd - fracBegin;
     quint64 magnitude = 0;
     bool overflow = false;
@@ -127,11 +121,11 @@ bool scaleText(unsigned int multiplier, const QString &text, Scaled *out)
         const int e = j - fracDigits;
         if (digit == 0 || overflow)
             return;
-        if (e >= 20 || quint64(digit) > std::numeric_limits<quint64>::max() / pow10[e]) {
+        if (e >= 20 || quint64(digit) > std::numeric_limits<quint64>::max() / powersOfTen.value[e]) {
             overflow = true;
             return;
         }
-        const quint64 add = quint64(digit) * pow10[e];
+        const quint64 add = quint64(digit) * powersOfTen.value[e];
         if (magnitude > std::numeric_limits<quint64>::max() - add)
             overflow = true;
         else
