@@ -2,6 +2,8 @@
 // translation unit, so that the order of initialisation is the order below.
 
 #include <qsettingsext/dircreator.h>
+#include <values/appversion.h>
+#include <values/appversion_p.h>
 
 // --- directory and file permission sets ---
 const QFileDevice::Permissions DirCreator::DEFAULT_GROUP =
@@ -14,3 +16,7 @@ const QFileDevice::Permissions DirCreator::FILE_DEFAULT_GROUP =
     DirCreator::FILE_DEFAULT_OWNER | QFileDevice::ReadGroup | QFileDevice::WriteGroup;
 const QFileDevice::Permissions DirCreator::FILE_DEFAULT_ALL =
     DirCreator::FILE_DEFAULT_GROUP | QFileDevice::ReadOther | QFileDevice::WriteOther;
+
+// --- the library's own version and build moment ---
+const QString AppVersion::VERSION = QStringLiteral("4.2.6");
+const QString AppVersion::BUILD = appVersionBuildMoment(__DATE__, __TIME__);

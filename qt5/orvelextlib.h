@@ -15,6 +15,11 @@
 #include <logger/logtab.h>
 #include <logger/logvariant.h>
 
+#include <values/appversion.h>
+#include <values/bcd.h>
+#include <values/extfixnumber.h>
+#include <values/fixnumber.h>
+
 #include <qsettingsext/dircreator.h>
 
 #endif // ORVELEXTLIB_H

@@ -1,6 +1,7 @@
 // A host that includes the umbrella header and one header by its subsystem
 // path, and touches an exported symbol of each subsystem.
 #include <orvelextlib.h>
+#include <values/fixnumber.h>
 #include <workers/abstractworker.h>
 
 #include <QCoreApplication>
@@ -22,6 +23,9 @@ int main(int argc, char **argv)
         return 1;
     if (!text.endsWith(QLatin1String("               a")))
         return 2;
+    if (FixNumber(100, QStringLiteral("1.015")).toString(QLatin1Char('.'), QChar(0))
+        != QLatin1String("1.02"))
+        return 3;
     std::puts("install host ok");
     return 0;
 }
