@@ -17,4 +17,6 @@
 
 #include <qsettingsext/dircreator.h>
 
+#include <sqlite/basesqlitedbconnector.h>
+
 #endif // ORVELEXTLIB_H
