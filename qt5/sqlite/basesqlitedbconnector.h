@@ -19,7 +19,8 @@ class BaseSqliteDbConnectorPrivate;
 /// first init() opens it, later ones join it, and the last release() closes
 /// and removes it. The count of users lives in the caller-supplied
 /// QThreadStorage<int>, so connectors that share a connection must share that
-/// storage object; it must outlive them.
+/// storage object. Keep it for the life of the process: Qt hands the slot of
+/// a destroyed QThreadStorage, with the values still in it, to the next one.
 ///
 /// A connector is used in the thread that calls init(). Subclasses supply the
 /// file path, the connection name, how the stored schema version is read and

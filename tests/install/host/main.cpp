@@ -4,6 +4,8 @@
 #include <workers/abstractworker.h>
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QTemporaryDir>
 #include <QTextStream>
 
 #include <cstdio>
@@ -11,6 +13,32 @@
 #ifndef QT_MESSAGELOGCONTEXT
 #error "The package must define QT_MESSAGELOGCONTEXT for its hosts"
 #endif
+
+namespace {
+// The smallest SQLite connector a host can write.
+class HostDb : public BaseSqliteDbConnector
+{
+public:
+    HostDb(const QString &path, QThreadStorage<int> *counter)
+        : BaseSqliteDbConnector(QStringLiteral("host"), BaseSqliteDbConnector::ReadWriteMode, counter), m_path(path)
+    {
+    }
+    QString dbFilePath() override { return m_path; }
+    QString connectionName() override { return name(); }
+    qint32 dbVersion() override { return 1; }
+
+protected:
+    bool readDbVersion(qint32 &version, EMetadataState &) override
+    {
+        version = 1;
+        return true;
+    }
+    bool updateDb(qint32) override { return false; }
+
+private:
+    QString m_path;
+};
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -22,6 +50,15 @@ int main(int argc, char **argv)
         return 1;
     if (!text.endsWith(QLatin1String("               a")))
         return 2;
+    QTemporaryDir dir;
+    auto *counter = new QThreadStorage<int>; // kept for the life of the process
+    HostDb db(QDir(dir.path()).filePath(QStringLiteral("host.db")), counter);
+    db.init();
+    qint32 version = 0;
+    QString error;
+    if (!db.db().isOpen() || db.checkVersion(version, error) != BaseSqliteDbConnector::DatabaseMissing)
+        return 3;
+    db.release();
     std::puts("install host ok");
     return 0;
 }
