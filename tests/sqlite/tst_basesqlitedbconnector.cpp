@@ -211,7 +211,8 @@ private:
         shell.start(m_sqlite3, {QStringLiteral("-batch"), file, sql});
         if (!shell.waitForFinished(10000) || shell.exitCode() != 0)
             return QString();
-        return QString::fromUtf8(shell.readAllStandardOutput()).trimmed().append(QString(""));
+        const QString output = QString::fromUtf8(shell.readAllStandardOutput()).trimmed();
+        return output.isNull() ? QString(QLatin1String("")) : output;
     }
 
 private slots:
@@ -555,8 +556,8 @@ void tst_BaseSqliteDbConnector::threadsWorkAtOnceOnOneFile()
                                .arg(journal)).isNull());
 
     constexpr int threads = 4;
-    constexpr int single = 60;   // autocommit inserts per thread
-    constexpr int batches = 6;   // transactions of 20 rows per thread
+    constexpr int single = 40;   // autocommit inserts per thread
+    constexpr int batches = 4;   // transactions of 20 rows per thread
     QThreadStorage<int> &counter = newCounter(); // one storage: each thread counts only its own users
     QThreadPool pool;
     pool.setMaxThreadCount(threads);
@@ -644,7 +645,7 @@ void tst_BaseSqliteDbConnector::readOnlyConnectorCannotWrite()
 
 void tst_BaseSqliteDbConnector::openErrorIsLoggedWithoutPassword_data()
 {
-    QTest::addColumn<QString>("content"); // null: no file
+    QTest::addColumn<QString>("content"); // null: no file; "sql:...": made by the sqlite3 shell
     QTest::addColumn<bool>("readOnly");
     QTest::addColumn<QString>("password");
     QTest::addColumn<QString>("shownPassword");
@@ -657,6 +658,10 @@ void tst_BaseSqliteDbConnector::openErrorIsLoggedWithoutPassword_data()
                                                 << QStringLiteral("file is not a database");
     QTest::newRow("corrupted/read-only") << garbage << true << QStringLiteral("pw") << QStringLiteral("***")
                                          << QStringLiteral("file is not a database");
+    QTest::newRow("damaged-schema") << QStringLiteral("sql:CREATE TABLE t(x); PRAGMA writable_schema=ON; "
+                                                      "UPDATE sqlite_master SET sql='CREATE TABLE t(x' WHERE name='t';")
+                                    << false << QString() << QString()
+                                    << QStringLiteral("malformed database schema (t) - incomplete input");
     QTest::newRow("missing/read-only") << QString() << true << QStringLiteral("pw") << QStringLiteral("***")
                                        << QStringLiteral("unable to open database file");
 }
@@ -670,10 +675,18 @@ void tst_BaseSqliteDbConnector::openErrorIsLoggedWithoutPassword()
     QFETCH(QString, sqlError);
 
     const QString path = newPath();
-    if (!content.isNull()) {
+    if (content.startsWith(QLatin1String("sql:"))) {
+        QVERIFY(!sqlite3(path, content.mid(4)).isNull());
+    } else if (!content.isNull()) {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(content.toUtf8());
+    }
+    QByteArray before;
+    if (!content.isNull()) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        before = file.readAll();
     }
     QThreadStorage<int> &counter = newCounter();
     TestDb db(QStringLiteral("broken"), path, &counter,
@@ -703,7 +716,7 @@ void tst_BaseSqliteDbConnector::openErrorIsLoggedWithoutPassword()
     if (!content.isNull()) {
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), content.toUtf8()); // left as it was
+        QCOMPARE(file.readAll(), before); // left as it was
     }
 }
 
@@ -793,6 +806,15 @@ void tst_BaseSqliteDbConnector::clearAllConnectionsSweepsByPrefix()
     });
     QSqlDatabase auxHandle = shopAux.db();
 
+    // A closed connection whose file was deleted is removed, not reopened
+    // (which would create the file again).
+    TestDb gone(QStringLiteral("shop"), newPath(), &otherCounter);
+    gone.connectionSuffix = QStringLiteral("-gone");
+    gone.init();
+    QVERIFY(QSqlQuery(gone.db()).exec(QStringLiteral("CREATE TABLE t(x);")));
+    gone.db().close();
+    QVERIFY(QFile::remove(gone.path));
+
     // A thread that ended without releasing its connection.
     QString leftover;
     QThread *thread = QThread::create([&] {
@@ -811,6 +833,8 @@ void tst_BaseSqliteDbConnector::clearAllConnectionsSweepsByPrefix()
         shop.clearAllConnections();
     }
     QVERIFY(!auxHandle.isOpen());
+    QVERIFY(!QFileInfo::exists(gone.path));
+    QVERIFY(!QSqlDatabase::contains(gone.connectionName()));
     QCOMPARE(shopCounter.localData(), 0);
     QStringList remaining = QSqlDatabase::connectionNames();
     remaining.sort();
