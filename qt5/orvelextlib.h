@@ -22,4 +22,6 @@
 
 #include <qsettingsext/dircreator.h>
 
+#include <sqlite/basesqlitedbconnector.h>
+
 #endif // ORVELEXTLIB_H

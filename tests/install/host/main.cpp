@@ -5,6 +5,8 @@
 #include <workers/abstractworker.h>
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QTemporaryDir>
 #include <QTextStream>
 
 #include <cstdio>
@@ -12,6 +14,32 @@
 #ifndef QT_MESSAGELOGCONTEXT
 #error "The package must define QT_MESSAGELOGCONTEXT for its hosts"
 #endif
+
+namespace {
+// The smallest SQLite connector a host can write.
+class HostDb : public BaseSqliteDbConnector
+{
+public:
+    HostDb(const QString &path, QThreadStorage<int> *counter)
+        : BaseSqliteDbConnector(QStringLiteral("host"), BaseSqliteDbConnector::ReadWriteMode, counter), m_path(path)
+    {
+    }
+    QString dbFilePath() override { return m_path; }
+    QString connectionName() override { return name(); }
+    qint32 dbVersion() override { return 1; }
+
+protected:
+    bool readDbVersion(qint32 &version, EMetadataState &) override
+    {
+        version = 1;
+        return true;
+    }
+    bool updateDb(qint32) override { return false; }
+
+private:
+    QString m_path;
+};
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -26,6 +54,15 @@ int main(int argc, char **argv)
     if (FixNumber(100, QStringLiteral("1.015")).toString(QLatin1Char('.'), QChar(0))
         != QLatin1String("1.02"))
         return 3;
+    QTemporaryDir dir;
+    auto *counter = new QThreadStorage<int>; // kept for the life of the process
+    HostDb db(QDir(dir.path()).filePath(QStringLiteral("host.db")), counter);
+    db.init();
+    qint32 version = 0;
+    QString error;
+    if (!db.db().isOpen() || db.checkVersion(version, error) != BaseSqliteDbConnector::DatabaseMissing)
+        return 4;
+    db.release();
     std::puts("install host ok");
     return 0;
 }

@@ -1,0 +1,33 @@
+#ifndef ORVELEXTLIB_BASESQLITEDBCONNECTOR_P_H
+#define ORVELEXTLIB_BASESQLITEDBCONNECTOR_P_H
+
+#include "basesqlitedbconnector.h"
+
+#include <QSqlDatabase>
+#include <QString>
+#include <QThreadStorage>
+
+class QSqlError;
+
+class BaseSqliteDbConnectorPrivate
+{
+    Q_DECLARE_PUBLIC(BaseSqliteDbConnector)
+public:
+    BaseSqliteDbConnectorPrivate(BaseSqliteDbConnector *q, const QString &name, bool readOnly,
+                                 QThreadStorage<int> *useCounter);
+
+    bool openConnection(const QString &path);
+    void logOpenError(const QSqlError &error) const;
+
+    BaseSqliteDbConnector *q_ptr;
+    QSqlDatabase database;
+    bool readOnly;
+    QString name;
+    QThreadStorage<int> *useCounter; // not owned
+    // init() calls of this object not yet matched by release().
+    int ownUses = 0;
+    // Repairs granted so far inside the running three-argument checkVersion().
+    int metadataRepairs = 0;
+};
+
+#endif // ORVELEXTLIB_BASESQLITEDBCONNECTOR_P_H
