@@ -17,4 +17,9 @@
 
 #include <qsettingsext/dircreator.h>
 
+#include <zip/unzip.h>
+#include <zip/zip.h>
+#include <zip/zipentry.h>
+#include <zip/zipglobal.h>
+
 #endif // ORVELEXTLIB_H
