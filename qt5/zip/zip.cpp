@@ -87,6 +87,16 @@ QString directoryPart(const QDir &dir, Zip::CompressionOptions options)
     return part;
 }
 
+// Removes a broken archive, but only a regular file: a name such as
+// /dev/null must survive a failed archive.
+bool removeArchiveFile(QFile *file)
+{
+    const QFileInfo info(file->fileName());
+    if (!info.isFile() || info.isSymLink())
+        return false;
+    return file->remove();
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- ZipPrivate
@@ -598,7 +608,7 @@ Zip::ErrorCode ZipPrivate::closeArchive()
         file->close();
         if (ec == Zip::Ok && file->error() != QFileDevice::NoError)
             ec = Zip::WriteFailed;
-        if (ec != Zip::Ok && !file->remove())
+        if (ec != Zip::Ok && !removeArchiveFile(file))
             qDebug("Failed to delete corrupt archive.");
     }
     forgetDevice();
@@ -653,7 +663,7 @@ Zip::ErrorCode Zip::createArchive(const QString &fileName, bool overwrite)
     const ErrorCode ec = d->createArchive(file);
     if (ec != Ok) {
         file->close();
-        file->remove();
+        removeArchiveFile(file);
         delete file;
         return ec;
     }
