@@ -130,6 +130,7 @@ UnZip::ErrorCode UnZipPrivate::parseDirectory()
     if (!readAt(tailStart, buf, tail))
         return UnZip::ReadFailed;
     qint64 found = -1;
+    qint64 fallback = -1;
     for (qint64 i = tail - EndOfDirectorySize; i >= 0; --i) {
         if (getUInt(buf + i) != EndOfDirectorySignature)
             continue;
@@ -138,9 +139,11 @@ UnZip::ErrorCode UnZipPrivate::parseDirectory()
             found = i;
             break;
         }
-        if (found < 0 && commentEnd <= tail)
-            found = i;
+        if (fallback < 0)
+            fallback = i;
     }
+    if (found < 0)
+        found = fallback;
     if (found < 0)
         return UnZip::InvalidArchive;
 
@@ -281,8 +284,14 @@ UnZip::ErrorCode UnZipPrivate::readData(const QString &name, const UnZipEntryRec
                                         QIODevice *out, const QString &outPath)
 {
     // Local header: its name must match the directory's.
+    // A read past the end is damage; any other failed read is the device's.
+    const auto readFailure = [this](quint64 at, qint64 length) {
+        return at > deviceSize || quint64(length) > deviceSize - at ? UnZip::Corrupted : UnZip::ReadFailed;
+    };
     char h[LocalHeaderSize];
-    if (!readAt(entry.headerOffset, h, LocalHeaderSize) || getUInt(h) != LocalHeaderSignature) {
+    if (!readAt(entry.headerOffset, h, LocalHeaderSize))
+        return readFailure(entry.headerOffset, LocalHeaderSize);
+    if (getUInt(h) != LocalHeaderSignature) {
         logDebug(QStringLiteral("Invalid local header: %1").arg(name));
         return UnZip::Corrupted;
     }
@@ -290,7 +299,7 @@ UnZip::ErrorCode UnZipPrivate::readData(const QString &name, const UnZipEntryRec
     const quint16 extraLength = getUShort(h + 28);
     QByteArray localName(nameLength, Qt::Uninitialized);
     if (!readAt(entry.headerOffset + LocalHeaderSize, localName.data(), nameLength))
-        return UnZip::Corrupted;
+        return readFailure(entry.headerOffset + LocalHeaderSize, nameLength);
     if (localName != entry.rawName) {
         qDebug("Filename in local header mismatches.");
         return UnZip::HeaderConsistencyError;
@@ -306,7 +315,7 @@ UnZip::ErrorCode UnZipPrivate::readData(const QString &name, const UnZipEntryRec
     if (entry.flags & FlagEncrypted) {
         char encryptionHeader[EncryptionHeaderSize];
         if (!readAt(offset, encryptionHeader, EncryptionHeaderSize))
-            return UnZip::Corrupted;
+            return readFailure(offset, EncryptionHeaderSize);
         // With a data descriptor the check byte is the high byte of the time.
         const quint8 check = (entry.flags & FlagDataDescriptor) ? quint8(entry.modTime >> 8)
                                                                 : quint8(entry.crc >> 24);

@@ -115,13 +115,14 @@ private slots:
     void errorTexts();
 
 private:
-    QTemporaryDir m_dir;
-    QString path(const QString &name) const { return m_dir.filePath(name); }
+    QScopedPointer<QTemporaryDir> m_tmp;
+    QString path(const QString &name) const { return m_tmp->filePath(name); }
 };
 
 void tst_Zip::init()
 {
-    QVERIFY2(m_dir.isValid(), qPrintable(m_dir.errorString()));
+    m_tmp.reset(new QTemporaryDir);
+    QVERIFY2(m_tmp->isValid(), qPrintable(m_tmp->errorString()));
 }
 
 void tst_Zip::smallFilesAreStored_data()
@@ -199,7 +200,7 @@ void tst_Zip::addBeforeCreate()
     QVERIFY(writeFile(path("a.txt"), "a"));
     Zip zip;
     QCOMPARE(zip.addFile(path("a.txt")), Zip::NoOpenArchive);
-    QCOMPARE(zip.addDirectory(m_dir.path()), Zip::NoOpenArchive);
+    QCOMPARE(zip.addDirectory(m_tmp->path()), Zip::NoOpenArchive);
     int count = 7;
     QCOMPARE(zip.addFiles({path("a.txt")}, QString(), Zip::RelativePaths, Zip::Store, &count), Zip::NoOpenArchive);
     QCOMPARE(count, 0);
@@ -230,7 +231,7 @@ void tst_Zip::storedNames_data()
     QTest::addColumn<int>("options");
     QTest::addColumn<QString>("root");
     QTest::addColumn<QString>("expected");
-    const QString abs = QDir(m_dir.path()).absolutePath().mid(1);
+    const QString abs = QDir(m_tmp->path()).absolutePath().mid(1);
     QTest::newRow("ignore-paths") << int(Zip::IgnorePaths) << "" << "a.log";
     QTest::newRow("relative") << int(Zip::RelativePaths) << "" << "logs/a.log";
     QTest::newRow("relative-root") << int(Zip::RelativePaths) << " backup/ " << "backup/logs/a.log";
