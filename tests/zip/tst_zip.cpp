@@ -231,11 +231,10 @@ void tst_Zip::storedNames_data()
     QTest::addColumn<int>("options");
     QTest::addColumn<QString>("root");
     QTest::addColumn<QString>("expected");
-    const QString abs = QDir(m_tmp->path()).absolutePath().mid(1);
     QTest::newRow("ignore-paths") << int(Zip::IgnorePaths) << "" << "a.log";
     QTest::newRow("relative") << int(Zip::RelativePaths) << "" << "logs/a.log";
     QTest::newRow("relative-root") << int(Zip::RelativePaths) << " backup/ " << "backup/logs/a.log";
-    QTest::newRow("absolute-no-leading-slash") << int(Zip::AbsolutePaths) << "" << abs + "/logs/a.log";
+    QTest::newRow("absolute-no-leading-slash") << int(Zip::AbsolutePaths) << "" << "<dir>/logs/a.log";
     QTest::newRow("absolute-ignore-root") << int(Zip::AbsolutePaths | Zip::IgnoreRoot) << "" << "logs/a.log";
 }
 
@@ -244,6 +243,7 @@ void tst_Zip::storedNames()
     QFETCH(int, options);
     QFETCH(QString, root);
     QFETCH(QString, expected);
+    expected.replace("<dir>", QDir(m_tmp->path()).absolutePath().mid(1));
     QVERIFY(writeFile(path("logs/a.log"), "line\n"));
     Zip zip;
     QCOMPARE(zip.createArchive(path("names.zip")), Zip::Ok);
