@@ -319,8 +319,12 @@ UnZip::ErrorCode UnZipPrivate::readData(const QString &name, const UnZipEntryRec
         // With a data descriptor the check byte is the high byte of the time.
         const quint8 check = (entry.flags & FlagDataDescriptor) ? quint8(entry.modTime >> 8)
                                                                 : quint8(entry.crc >> 24);
-        const QByteArray candidates[] = {passwordBytes(password), passwordBytesLatin1(password)};
-        for (const QByteArray &candidate : candidates) {
+        const QByteArray utf8 = passwordBytes(password);
+        const QByteArray latin1 = passwordBytesLatin1(password);
+        QList<QByteArray> candidates{utf8};
+        if (latin1 != utf8)
+            candidates << latin1;
+        for (const QByteArray &candidate : qAsConst(candidates)) {
             if (password.isEmpty() || keys)
                 break;
             CipherKeys attempt(candidate);

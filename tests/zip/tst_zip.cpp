@@ -6,6 +6,7 @@
 #include <zip/zip.h>
 
 #include <QBuffer>
+#include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -385,14 +386,18 @@ void tst_Zip::encryptedRoundTrip()
     QCOMPARE(uz.openArchive(path("enc.zip")), UnZip::Ok);
     for (const ZipEntry &e : uz.entryList())
         QVERIFY(e.isEncrypted());
-    for (int round = 0; round < 2; ++round) {
-        QTest::ignoreMessage(QtDebugMsg, "Unable to decrypt secret/a.txt");
-        QTest::ignoreMessage(QtDebugMsg, "Unable to decrypt secret/tiny.txt");
-    }
+    QTest::ignoreMessage(QtDebugMsg, "Unable to decrypt secret/a.txt");
+    QTest::ignoreMessage(QtDebugMsg, "Unable to decrypt secret/tiny.txt");
     QCOMPARE(uz.verifyArchive(), UnZip::WrongPassword);
-    uz.setPassword(QStringLiteral("wrong"));
-    QCOMPARE(uz.extractAll(path("bad")), UnZip::WrongPassword);
-    QVERIFY(!QFile::exists(path("bad/secret/a.txt")));
+    {
+        // One wrong password in 256 passes the one-byte check of the scheme
+        // and fails later as corrupted data: the result is 6 either way.
+        QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+        const auto restore = qScopeGuard([] { QLoggingCategory::setFilterRules(QString()); });
+        uz.setPassword(QStringLiteral("wrong"));
+        QCOMPARE(uz.extractAll(path("bad")), UnZip::WrongPassword);
+        QVERIFY(!QFile::exists(path("bad/secret/a.txt")));
+    }
     uz.setPassword(QStringLiteral("s3cret"));
     QCOMPARE(uz.extractAll(path("good")), UnZip::Ok);
     QCOMPARE(tree(path("good/secret")), tree(path("secret")));
