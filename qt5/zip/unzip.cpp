@@ -248,7 +248,7 @@ UnZip::ErrorCode UnZipPrivate::parseDirectory()
             qDebug("Skipping file with no name.");
             continue;
         }
-        const QString name = decodeName(r.rawName, r.flags, extra);
+        const QString name = decodeName(r.rawName, r.flags, extra, quint8(getUShort(h + 4) >> 8));
         if (r.method != MethodStored && r.method != MethodDeflated) {
             qDebug("Unsupported compression method. Skipping file.");
             continue;

@@ -556,7 +556,7 @@ Zip::ErrorCode ZipPrivate::closeArchive()
     for (const ZipEntryRecord &r : qAsConst(entries)) {
         char h[CentralHeaderSize];
         putUInt(h, CentralHeaderSignature);
-        putUShort(h + 4, 0);                  // made by: MS-DOS
+        putUShort(h + 4, (r.flags & FlagUtf8) ? MadeByNtfs : MadeByDos);
         putUShort(h + 6, VersionNeeded);
         putUShort(h + 8, r.flags);
         putUShort(h + 10, r.method);

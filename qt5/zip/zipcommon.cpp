@@ -216,7 +216,7 @@ QByteArray encodeName(const QString &name, bool *utf8)
     return bytes;
 }
 
-QString decodeName(const QByteArray &raw, quint16 flags, const QByteArray &extra)
+QString decodeName(const QByteArray &raw, quint16 flags, const QByteArray &extra, quint8 hostSystem)
 {
     QString text;
     if ((flags & FlagUtf8) && decodeUtf8Strict(raw, &text))
@@ -240,6 +240,8 @@ QString decodeName(const QByteArray &raw, quint16 flags, const QByteArray &extra
         }
         pos += size;
     }
+    if (hostSystem == HostUnix && !isAscii(raw) && decodeUtf8Strict(raw, &text))
+        return text;
     return QString::fromLatin1(raw);
 }
 

@@ -84,9 +84,19 @@ ORVELEXTLIB_AUTOTEST_EXPORT QByteArray passwordBytesLatin1(const QString &passwo
 /// UTF-8, in which case `utf8` is set (general-purpose flag bit 11).
 ORVELEXTLIB_AUTOTEST_EXPORT QByteArray encodeName(const QString &name, bool *utf8);
 /// Decodes a stored name: flag bit 11 means UTF-8; otherwise a valid Info-ZIP
-/// Unicode Path extra field (0x7075) wins; otherwise Latin-1.
+/// Unicode Path extra field (0x7075) wins; otherwise names written on Unix
+/// (`hostSystem` 3, the high byte of "version made by") that are valid UTF-8
+/// are UTF-8, as Unix tools write the locale's bytes; otherwise Latin-1.
 ORVELEXTLIB_AUTOTEST_EXPORT QString decodeName(const QByteArray &raw, quint16 flags,
-                                               const QByteArray &extra);
+                                               const QByteArray &extra, quint8 hostSystem = 0);
+
+/// "Version made by" of the central directory: MS-DOS (0) for plain names.
+/// A UTF-8 name is marked as written on NTFS (11, format 2.0): Info-ZIP's
+/// unzip converts names from MS-DOS hosts from the OEM code page even when
+/// flag bit 11 is set; NTFS hosts keep MS-DOS attributes without that.
+constexpr quint16 MadeByDos = 0;
+constexpr quint16 MadeByNtfs = (11 << 8) | 20;
+constexpr quint8 HostUnix = 3;
 /// Decodes an archive comment: valid UTF-8 with non-ASCII bytes as UTF-8,
 /// anything else as Latin-1.
 ORVELEXTLIB_AUTOTEST_EXPORT QString decodeComment(const QByteArray &raw);

@@ -159,20 +159,25 @@ void tst_ZipCommon::decodeName_data()
     QTest::addColumn<QByteArray>("raw");
     QTest::addColumn<int>("flags");
     QTest::addColumn<QByteArray>("extra");
+    QTest::addColumn<int>("host");
     QTest::addColumn<QString>("name");
     const QString cafe = QStringLiteral("caf\u00e9.txt");
-    QTest::newRow("latin1-without-flag") << QByteArray("caf\xe9.txt") << 0 << QByteArray() << cafe;
-    QTest::newRow("utf8-flag") << QByteArray("caf\xc3\xa9.txt") << 0x800 << QByteArray() << cafe;
-    QTest::newRow("utf8-flag-invalid-bytes") << QByteArray("caf\xe9.txt") << 0x800 << QByteArray() << cafe;
+    QTest::newRow("latin1-without-flag") << QByteArray("caf\xe9.txt") << 0 << QByteArray() << 0 << cafe;
+    QTest::newRow("utf8-bytes-from-dos-host") << QByteArray("caf\xc3\xa9.txt") << 0 << QByteArray() << 0
+                                              << QStringLiteral("caf\u00c3\u00a9.txt");
+    QTest::newRow("utf8-bytes-from-unix-host") << QByteArray("caf\xc3\xa9.txt") << 0 << QByteArray() << 3 << cafe;
+    QTest::newRow("latin1-from-unix-host") << QByteArray("caf\xe9.txt") << 0 << QByteArray() << 3 << cafe;
+    QTest::newRow("utf8-flag") << QByteArray("caf\xc3\xa9.txt") << 0x800 << QByteArray() << 0 << cafe;
+    QTest::newRow("utf8-flag-invalid-bytes") << QByteArray("caf\xe9.txt") << 0x800 << QByteArray() << 0 << cafe;
     QByteArray other("\x00\x01\x02\x00\xaa\xbb", 6); // an unrelated extra field first
     QTest::newRow("unicode-path-field")
-        << QByteArray("caf?.txt") << 0 << (other + unicodePathField("caf?.txt", cafe.toUtf8())) << cafe;
+        << QByteArray("caf?.txt") << 0 << (other + unicodePathField("caf?.txt", cafe.toUtf8())) << 0 << cafe;
     QTest::newRow("unicode-path-stale-crc")
         << QByteArray("caf?.txt") << 0 << unicodePathField("caf?.txt", cafe.toUtf8(), 1)
-        << QStringLiteral("caf?.txt");
+        << 0 << QStringLiteral("caf?.txt");
     QByteArray truncated = unicodePathField("a.txt", "b.txt");
     truncated.chop(2);
-    QTest::newRow("unicode-path-truncated") << QByteArray("a.txt") << 0 << truncated << QStringLiteral("a.txt");
+    QTest::newRow("unicode-path-truncated") << QByteArray("a.txt") << 0 << truncated << 0 << QStringLiteral("a.txt");
 }
 
 void tst_ZipCommon::decodeName()
@@ -180,8 +185,9 @@ void tst_ZipCommon::decodeName()
     QFETCH(QByteArray, raw);
     QFETCH(int, flags);
     QFETCH(QByteArray, extra);
+    QFETCH(int, host);
     QFETCH(QString, name);
-    QCOMPARE(zipcommon::decodeName(raw, quint16(flags), extra), name);
+    QCOMPARE(zipcommon::decodeName(raw, quint16(flags), extra, quint8(host)), name);
 }
 
 void tst_ZipCommon::commentEncoding()
