@@ -22,6 +22,10 @@ int main(int argc, char **argv)
         return 1;
     if (!text.endsWith(QLatin1String("               a")))
         return 2;
+    Zip zip;
+    UnZip unzip;
+    if (zip.addFile(QStringLiteral("x")) != Zip::NoOpenArchive || unzip.verifyArchive() != UnZip::NoOpenArchive)
+        return 3;
     std::puts("install host ok");
     return 0;
 }
