@@ -10,7 +10,7 @@
 
 bool demoZip(DemoContext &ctx)
 {
-    const QDir work(ctx.workDir + QStringLiteral("/zip"));
+    QDir work(ctx.workDir + QStringLiteral("/zip"));
     work.removeRecursively();
     QDir().mkpath(work.filePath(QStringLiteral("src/logs")));
 
