@@ -23,5 +23,9 @@
 #include <qsettingsext/dircreator.h>
 
 #include <sqlite/basesqlitedbconnector.h>
+#include <zip/unzip.h>
+#include <zip/zip.h>
+#include <zip/zipentry.h>
+#include <zip/zipglobal.h>
 
 #endif // ORVELEXTLIB_H

@@ -15,5 +15,6 @@ struct DemoContext
 bool demoWorkers(DemoContext &ctx);
 bool demoValues(DemoContext &ctx);
 bool demoSqlite(DemoContext &ctx);
+bool demoZip(DemoContext &ctx);
 
 #endif // KIOSK_DEMOS_H

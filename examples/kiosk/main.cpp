@@ -19,6 +19,7 @@ const Demo demos[] = {
     {"workers", demoWorkers},
     {"values", demoValues},
     {"sqlite", demoSqlite},
+    {"zip", demoZip},
 };
 } // namespace
 

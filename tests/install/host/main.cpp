@@ -63,6 +63,10 @@ int main(int argc, char **argv)
     if (!db.db().isOpen() || db.checkVersion(version, error) != BaseSqliteDbConnector::DatabaseMissing)
         return 4;
     db.release();
+    Zip zip;
+    UnZip unzip;
+    if (zip.addFile(QStringLiteral("x")) != Zip::NoOpenArchive || unzip.verifyArchive() != UnZip::NoOpenArchive)
+        return 5;
     std::puts("install host ok");
     return 0;
 }
