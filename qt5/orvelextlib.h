@@ -22,4 +22,6 @@
 
 #include <qsettingsext/dircreator.h>
 
+#include <sys/sysutils.h>
+
 #endif // ORVELEXTLIB_H

@@ -14,5 +14,6 @@ struct DemoContext
 // One function per subsystem; each prints what it does and returns false on failure.
 bool demoWorkers(DemoContext &ctx);
 bool demoValues(DemoContext &ctx);
+bool demoSys(DemoContext &ctx);
 
 #endif // KIOSK_DEMOS_H

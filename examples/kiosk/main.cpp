@@ -18,6 +18,7 @@ struct Demo
 const Demo demos[] = {
     {"workers", demoWorkers},
     {"values", demoValues},
+    {"sys", demoSys},
 };
 } // namespace
 

@@ -1,6 +1,7 @@
 // A host that includes the umbrella header and one header by its subsystem
 // path, and touches an exported symbol of each subsystem.
 #include <orvelextlib.h>
+#include <sys/sysutils.h>
 #include <values/fixnumber.h>
 #include <workers/abstractworker.h>
 
@@ -26,6 +27,8 @@ int main(int argc, char **argv)
     if (FixNumber(100, QStringLiteral("1.015")).toString(QLatin1Char('.'), QChar(0))
         != QLatin1String("1.02"))
         return 3;
+    if (SysUtils::freeDiskSpace(QStringList()).isEmpty() || SysUtils::uptime() <= 0)
+        return 4;
     std::puts("install host ok");
     return 0;
 }
