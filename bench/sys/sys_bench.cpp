@@ -13,8 +13,7 @@
 namespace {
 
 // Runs `step` until about half a second has passed; returns calls per second.
-template<typename Step>
-double measure(Step step)
+template<typename Step> double measure(Step step)
 {
     QElapsedTimer timer;
     timer.start();
@@ -38,23 +37,22 @@ volatile qint64 sink = 0;
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    const QStringList paths{QDir::tempPath()};
+    const QStringList paths { QDir::tempPath() };
     const QDateTime now = QDateTime::currentDateTime();
 
     print("uptime()", measure([] { sink = sink + SysUtils::uptime(); }));
-    print("getAvailableSystemMemory()", measure([] { sink = sink + SysUtils::getAvailableSystemMemory(); }));
+    print("getAvailableSystemMemory()",
+          measure([] { sink = sink + SysUtils::getAvailableSystemMemory(); }));
     print("getNetworkTraffic()", measure([] {
               qint64 in = 0;
               qint64 out = 0;
               SysUtils::getNetworkTraffic(in, out);
               sink = sink + in + out;
           }));
-    print("freeDiskSpace(QStringList) with one path", measure([&paths] {
-              sink = sink + SysUtils::freeDiskSpace(paths).size();
-          }));
+    print("freeDiskSpace(QStringList) with one path",
+          measure([&paths] { sink = sink + SysUtils::freeDiskSpace(paths).size(); }));
     print("cpuTemperature()", measure([] { sink = sink + SysUtils::cpuTemperature(); }));
-    print("formatDtWithOffcet()", measure([&now] {
-              sink = sink + SysUtils::formatDtWithOffcet(now).size();
-          }));
+    print("formatDtWithOffcet()",
+          measure([&now] { sink = sink + SysUtils::formatDtWithOffcet(now).size(); }));
     return 0;
 }

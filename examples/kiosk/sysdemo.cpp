@@ -18,7 +18,7 @@ bool demoSys(DemoContext &ctx)
     out << "   memory " << SysUtils::getAvailableSystemMemory() / MiB << " MiB available of "
         << total / MiB << " MiB" << Qt::endl;
 
-    const QStringList disks = SysUtils::freeDiskSpace(QStringList{ctx.workDir});
+    const QStringList disks = SysUtils::freeDiskSpace(QStringList { ctx.workDir });
     for (const QString &line : disks)
         out << "   disk " << line << Qt::endl;
     out << "   work dir writable volume: "
@@ -27,18 +27,21 @@ bool demoSys(DemoContext &ctx)
     qint64 received = 0;
     qint64 sent = 0;
     if (SysUtils::getNetworkTraffic(received, sent))
-        out << "   network " << received << " bytes in, " << sent << " bytes out (loopback excluded)"
-            << Qt::endl;
+        out << "   network " << received << " bytes in, " << sent
+            << " bytes out (loopback excluded)" << Qt::endl;
     else
         out << "   network skipped: no interface list" << Qt::endl;
 
     const qint32 cpu = SysUtils::cpuTemperature();
     const qint32 hdd = SysUtils::hddTemperature();
-    out << "   temperature CPU " << (cpu ? QString::number(cpu) + QStringLiteral(" C") : QStringLiteral("no sensor"))
-        << ", drive " << (hdd ? QString::number(hdd) + QStringLiteral(" C") : QStringLiteral("no sensor"))
+    out << "   temperature CPU "
+        << (cpu ? QString::number(cpu) + QStringLiteral(" C") : QStringLiteral("no sensor"))
+        << ", drive "
+        << (hdd ? QString::number(hdd) + QStringLiteral(" C") : QStringLiteral("no sensor"))
         << Qt::endl;
     const QString serial = SysUtils::getProcSerial();
-    out << "   machine " << (serial.isEmpty() ? QStringLiteral("(no serial or id)") : serial) << Qt::endl;
+    out << "   machine " << (serial.isEmpty() ? QStringLiteral("(no serial or id)") : serial)
+        << Qt::endl;
 
     return uptime > 0 && total > 0 && disks.size() >= 2;
 }

@@ -84,8 +84,8 @@ bool readDegrees(const QString &path, qint32 &degrees)
 QStringList numberedEntries(const QString &dirPath, const QString &prefix)
 {
     const QDir dir(dirPath);
-    QStringList names = dir.entryList({prefix + QLatin1Char('*')},
-                                      QDir::Dirs | QDir::NoDotAndDotDot);
+    QStringList names
+        = dir.entryList({ prefix + QLatin1Char('*') }, QDir::Dirs | QDir::NoDotAndDotDot);
     const auto number = [&prefix](const QString &name) {
         return name.midRef(prefix.size()).toLongLong();
     };
@@ -100,8 +100,8 @@ QStringList numberedEntries(const QString &dirPath, const QString &prefix)
 // The first hwmon device whose driver name is in `drivers`, read at temp1_input.
 bool hwmonTemperature(const QStringList &drivers, qint32 &degrees)
 {
-    const QStringList devices = numberedEntries(hostPath(QStringLiteral("/sys/class/hwmon")),
-                                                QStringLiteral("hwmon"));
+    const QStringList devices
+        = numberedEntries(hostPath(QStringLiteral("/sys/class/hwmon")), QStringLiteral("hwmon"));
     for (const QString &device : devices) {
         const QString name = QString::fromUtf8(readFile(device + QLatin1String("/name")).trimmed());
         if (drivers.contains(name)
@@ -143,19 +143,26 @@ QByteArray readMeminfo()
 bool readTimeZone(QString &zone)
 {
     QByteArray output;
-    const int code = SysCommandRunner::current()->execute(
-        timedatectl(),
-        {QStringLiteral("show"), QStringLiteral("--property=Timezone"), QStringLiteral("--value")},
-        commandTimeoutMs, &output);
+    const int code = SysCommandRunner::current()->execute(timedatectl(),
+                                                          { QStringLiteral("show"),
+                                                            QStringLiteral("--property=Timezone"),
+                                                            QStringLiteral("--value") },
+                                                          commandTimeoutMs, &output);
     zone = QString::fromUtf8(output).trimmed();
     return code == 0 && !zone.isEmpty();
 }
 
 bool isPlaceholderSerial(const QString &serial)
 {
-    static const char *const placeholders[] = {
-        "To be filled by O.E.M.", "Default string", "System Serial Number", "Not Specified",
-        "Not Applicable", "None", "N/A", "0", "0123456789"};
+    static const char *const placeholders[] = { "To be filled by O.E.M.",
+                                                "Default string",
+                                                "System Serial Number",
+                                                "Not Specified",
+                                                "Not Applicable",
+                                                "None",
+                                                "N/A",
+                                                "0",
+                                                "0123456789" };
     if (serial.isEmpty())
         return true;
     for (const char *placeholder : placeholders) {
@@ -180,7 +187,7 @@ namespace SysPlatform {
 
 qint64 uptimeMs()
 {
-    timespec now{};
+    timespec now {};
     if (clock_gettime(CLOCK_BOOTTIME, &now) != 0 && clock_gettime(CLOCK_MONOTONIC, &now) != 0)
         return 0;
     return qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
@@ -199,7 +206,7 @@ qint64 availableMemory()
         return available;
     // Kernels before 3.14 do not estimate it; free memory and caches come close.
     qint64 sum = 0;
-    for (const char *key : {"MemFree", "Buffers", "Cached"})
+    for (const char *key : { "MemFree", "Buffers", "Cached" })
         sum += qMax<qint64>(0, meminfoValue(meminfo, key));
     return sum;
 }
@@ -208,7 +215,9 @@ bool diskSpace(const QString &path, qint64 &availableBytes, qint64 &totalBytes)
 {
     if (path.isEmpty())
         return false;
-    struct statvfs info{};
+    struct statvfs info
+    {
+    };
     if (statvfs(QFile::encodeName(path).constData(), &info) != 0)
         return false;
     const qint64 unit = qint64(info.f_frsize ? info.f_frsize : info.f_bsize);
@@ -219,7 +228,9 @@ bool diskSpace(const QString &path, qint64 &availableBytes, qint64 &totalBytes)
 
 bool volumeWritable(const QString &path)
 {
-    struct statvfs info{};
+    struct statvfs info
+    {
+    };
     if (statvfs(QFile::encodeName(path).constData(), &info) != 0)
         return true;
     return (info.f_flag & ST_RDONLY) == 0;
@@ -254,9 +265,9 @@ qint32 cpuTemperature()
 {
     qint32 degrees = 0;
     // CPU drivers first: they measure the package itself.
-    if (hwmonTemperature({QStringLiteral("coretemp"), QStringLiteral("k10temp"),
-                          QStringLiteral("zenpower"), QStringLiteral("cpu_thermal"),
-                          QStringLiteral("cpu-thermal"), QStringLiteral("soc_thermal")},
+    if (hwmonTemperature({ QStringLiteral("coretemp"), QStringLiteral("k10temp"),
+                           QStringLiteral("zenpower"), QStringLiteral("cpu_thermal"),
+                           QStringLiteral("cpu-thermal"), QStringLiteral("soc_thermal") },
                          degrees)) {
         return degrees;
     }
@@ -265,7 +276,7 @@ qint32 cpuTemperature()
     for (const QString &zone : zones) {
         const QString type = QString::fromUtf8(readFile(zone + QLatin1String("/type")).trimmed());
         const bool cpuZone = type == QLatin1String("x86_pkg_temp")
-                             || type.contains(QLatin1String("cpu"), Qt::CaseInsensitive);
+            || type.contains(QLatin1String("cpu"), Qt::CaseInsensitive);
         if (cpuZone && readDegrees(zone + QLatin1String("/temp"), degrees))
             return degrees;
     }
@@ -279,7 +290,7 @@ qint32 cpuTemperature()
 qint32 hddTemperature()
 {
     qint32 degrees = 0;
-    if (hwmonTemperature({QStringLiteral("drivetemp"), QStringLiteral("nvme")}, degrees))
+    if (hwmonTemperature({ QStringLiteral("drivetemp"), QStringLiteral("nvme") }, degrees))
         return degrees;
     return 0;
 }
@@ -287,7 +298,8 @@ qint32 hddTemperature()
 QString machineSerial()
 {
     // Boards such as the Raspberry Pi publish the SoC serial in cpuinfo.
-    const QList<QByteArray> cpuinfo = readFile(hostPath(QStringLiteral("/proc/cpuinfo"))).split('\n');
+    const QList<QByteArray> cpuinfo
+        = readFile(hostPath(QStringLiteral("/proc/cpuinfo"))).split('\n');
     for (const QByteArray &line : cpuinfo) {
         const int colon = line.indexOf(':');
         if (colon < 0 || line.left(colon).trimmed() != "Serial")
@@ -296,15 +308,16 @@ QString machineSerial()
         if (!serial.isEmpty() && serial.count(QLatin1Char('0')) != serial.size())
             return serial;
     }
-    const QString deviceTree =
-        trimmedText(readFile(hostPath(QStringLiteral("/sys/firmware/devicetree/base/serial-number"))));
+    const QString deviceTree = trimmedText(
+        readFile(hostPath(QStringLiteral("/sys/firmware/devicetree/base/serial-number"))));
     if (!deviceTree.isEmpty())
         return deviceTree;
-    const QString dmi = trimmedText(readFile(hostPath(QStringLiteral("/sys/class/dmi/id/product_serial"))));
+    const QString dmi
+        = trimmedText(readFile(hostPath(QStringLiteral("/sys/class/dmi/id/product_serial"))));
     if (!isPlaceholderSerial(dmi))
         return dmi;
-    for (const QString &file : {QStringLiteral("/etc/machine-id"),
-                                QStringLiteral("/var/lib/dbus/machine-id")}) {
+    for (const QString &file :
+         { QStringLiteral("/etc/machine-id"), QStringLiteral("/var/lib/dbus/machine-id") }) {
         const QString id = trimmedText(readFile(hostPath(file)));
         if (!id.isEmpty())
             return id;
@@ -318,7 +331,7 @@ void setSystemTime(const QDate &utcDate, const QTime &utcTime)
                                                 QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     SysCommandRunner *runner = SysCommandRunner::current();
     const int code = runner->execute(QStringLiteral("date"),
-                                     {QStringLiteral("-u"), QStringLiteral("-s"), stamp},
+                                     { QStringLiteral("-u"), QStringLiteral("-s"), stamp },
                                      commandTimeoutMs, nullptr);
     if (code != 0) {
         qWarning() << "SYSTEM TIME SETTING ERROR" << code;
@@ -326,7 +339,7 @@ void setSystemTime(const QDate &utcDate, const QTime &utcTime)
     }
     // Keep the time over a restart; machines without a hardware clock only
     // lose this step.
-    runner->execute(QStringLiteral("hwclock"), {QStringLiteral("--systohc")}, commandTimeoutMs,
+    runner->execute(QStringLiteral("hwclock"), { QStringLiteral("--systohc") }, commandTimeoutMs,
                     nullptr);
 }
 
@@ -346,12 +359,12 @@ bool changeTimeZone(qint32 offsetHours)
         return false;
     }
     const QString zone = offsetHours == 0
-                             ? QStringLiteral("Etc/UTC")
-                             : QStringLiteral("Etc/GMT%1%2")
-                                   .arg(offsetHours > 0 ? QLatin1Char('-') : QLatin1Char('+'))
-                                   .arg(qAbs(offsetHours));
+        ? QStringLiteral("Etc/UTC")
+        : QStringLiteral("Etc/GMT%1%2")
+              .arg(offsetHours > 0 ? QLatin1Char('-') : QLatin1Char('+'))
+              .arg(qAbs(offsetHours));
     const int code = SysCommandRunner::current()->execute(
-        timedatectl(), {QStringLiteral("set-timezone"), zone}, commandTimeoutMs, nullptr);
+        timedatectl(), { QStringLiteral("set-timezone"), zone }, commandTimeoutMs, nullptr);
     QString readBack;
     if (code != 0 || !readTimeZone(readBack)) {
         qCritical("TIMEZONE SAVING ERROR");
@@ -359,53 +372,54 @@ bool changeTimeZone(qint32 offsetHours)
     }
     const QTimeZone applied(readBack.toUtf8());
     return applied.isValid()
-           && applied.offsetFromUtc(QDateTime::currentDateTimeUtc()) == offsetHours * 3600;
+        && applied.offsetFromUtc(QDateTime::currentDateTimeUtc()) == offsetHours * 3600;
 }
 
 Command powerOff()
 {
-    return {QStringLiteral("shutdown"), {QStringLiteral("-P"), QStringLiteral("now")}};
+    return { QStringLiteral("shutdown"), { QStringLiteral("-P"), QStringLiteral("now") } };
 }
 
 Command powerOffFallback()
 {
-    return {QStringLiteral("systemctl"), {QStringLiteral("poweroff"), QStringLiteral("--force")}};
+    return { QStringLiteral("systemctl"),
+             { QStringLiteral("poweroff"), QStringLiteral("--force") } };
 }
 
 Command reboot()
 {
-    return {QStringLiteral("shutdown"), {QStringLiteral("-r"), QStringLiteral("now")}};
+    return { QStringLiteral("shutdown"), { QStringLiteral("-r"), QStringLiteral("now") } };
 }
 
 Command rebootFallback()
 {
-    return {QStringLiteral("systemctl"), {QStringLiteral("reboot"), QStringLiteral("--force")}};
+    return { QStringLiteral("systemctl"), { QStringLiteral("reboot"), QStringLiteral("--force") } };
 }
 
 Command monitor(bool on)
 {
-    return {QStringLiteral("xset"),
-            {QStringLiteral("dpms"), QStringLiteral("force"),
-             on ? QStringLiteral("on") : QStringLiteral("off")}};
+    return { QStringLiteral("xset"),
+             { QStringLiteral("dpms"), QStringLiteral("force"),
+               on ? QStringLiteral("on") : QStringLiteral("off") } };
 }
 
 Command screenshot(const QString &nativeFilePath)
 {
     if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-        return {QStringLiteral("grim"), {nativeFilePath}};
-    return {QStringLiteral("import"),
-            {QStringLiteral("-window"), QStringLiteral("root"), nativeFilePath}};
+        return { QStringLiteral("grim"), { nativeFilePath } };
+    return { QStringLiteral("import"),
+             { QStringLiteral("-window"), QStringLiteral("root"), nativeFilePath } };
 }
 
 const SpoolScript &spoolScript()
 {
     // Cancels every job on every CUPS queue and purges the job files.
-    static const SpoolScript script{
-        {QStringLiteral("#!/bin/sh"), QStringLiteral("cancel -a -x"), QString()},
-        QStringLiteral("\n"),
-        QByteArrayLiteral("UTF-8"),
-        QStringLiteral("%1/cleanspool.sh"),
-        {QStringLiteral("/bin/sh"), {}}};
+    static const SpoolScript script { { QStringLiteral("#!/bin/sh"), QStringLiteral("cancel -a -x"),
+                                        QString() },
+                                      QStringLiteral("\n"),
+                                      QByteArrayLiteral("UTF-8"),
+                                      QStringLiteral("%1/cleanspool.sh"),
+                                      { QStringLiteral("/bin/sh"), {} } };
     return script;
 }
 

@@ -11,7 +11,7 @@ SysCommandRunner *builtInRunner()
     return &runner;
 }
 
-std::atomic<SysCommandRunner *> installedRunner{nullptr};
+std::atomic<SysCommandRunner *> installedRunner { nullptr };
 } // namespace
 
 SysCommandRunner::~SysCommandRunner() = default;
@@ -29,8 +29,8 @@ bool SysCommandRunner::startDetached(const QString &program, const QStringList &
     return QProcess::startDetached(program, arguments);
 }
 
-int SysCommandRunner::execute(const QString &program, const QStringList &arguments,
-                              int timeoutMs, QByteArray *output)
+int SysCommandRunner::execute(const QString &program, const QStringList &arguments, int timeoutMs,
+                              QByteArray *output)
 {
     QProcess process;
     process.setProcessChannelMode(QProcess::SeparateChannels);

@@ -31,7 +31,7 @@ namespace {
 constexpr int shutdownStartTimeoutMs = 5000;
 constexpr int defaultForcedRebootDelayMs = 300000;
 
-std::atomic<int> forcedRebootDelay{defaultForcedRebootDelayMs};
+std::atomic<int> forcedRebootDelay { defaultForcedRebootDelayMs };
 
 struct FileRoot
 {
@@ -52,8 +52,8 @@ bool startShutdownProgram(const SysPlatform::Command &command)
     process->setArguments(command.arguments);
     QObject::connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished),
                      process, &QObject::deleteLater);
-    const bool started = SysCommandRunner::current()->start(process, QIODevice::ReadWrite,
-                                                            shutdownStartTimeoutMs);
+    const bool started
+        = SysCommandRunner::current()->start(process, QIODevice::ReadWrite, shutdownStartTimeoutMs);
     if (process->state() == QProcess::NotRunning)
         process->deleteLater();
     return started;
@@ -209,8 +209,8 @@ QStringList SysUtils::freeDiskSpace(const QStringList &paths)
         if (!freeDiskSpace(candidate, freeBytes, totalBytes))
             continue;
         lines << QDir::toNativeSeparators(candidate) + QLatin1String("  ")
-                     + SysUtilsPrivate::formatSize(freeBytes, false)
-                     + SysUtilsPrivate::formatSize(totalBytes, true);
+                + SysUtilsPrivate::formatSize(freeBytes, false)
+                + SysUtilsPrivate::formatSize(totalBytes, true);
     }
     return lines;
 }
@@ -296,10 +296,10 @@ QString SysUtils::formatDtWithOffcet(const QDateTime &dt)
     const int absolute = qAbs(offset);
     // What Qt::SystemLocaleShortDate gives, without the deprecated enumerator.
     return QLocale::system().toString(value, QLocale::ShortFormat)
-           + QStringLiteral(" %1%2:%3")
-                 .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
-                 .arg(absolute / 3600, 2, 10, QLatin1Char('0'))
-                 .arg(absolute % 3600 / 60, 2, 10, QLatin1Char('0'));
+        + QStringLiteral(" %1%2:%3")
+              .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+              .arg(absolute / 3600, 2, 10, QLatin1Char('0'))
+              .arg(absolute % 3600 / 60, 2, 10, QLatin1Char('0'));
 }
 
 void SysUtils::poweroff()
@@ -373,7 +373,8 @@ void SysUtils::cleanSpool(const QStringList &printers)
     // the script must not land in the file-system root then.
     const QString tempDir = QDir::tempPath();
     if (tempDir.isEmpty()) {
-        qWarning().noquote() << "SPOOL SCRIPT WRITING ERROR" << quoted(QStringLiteral("no temporary directory"));
+        qWarning().noquote() << "SPOOL SCRIPT WRITING ERROR"
+                             << quoted(QStringLiteral("no temporary directory"));
         return;
     }
     const QString path = script.pathPattern.arg(tempDir);
@@ -421,9 +422,7 @@ void SysUtils::configureSerialPort(const QString &port)
     Q_UNUSED(port)
 }
 
-void SysUtils::rotateLogs()
-{
-}
+void SysUtils::rotateLogs() { }
 
 bool SysUtils::prepareDirRules(const QString &dir, const QString &rules)
 {

@@ -17,20 +17,20 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <windows.h>
 #include <iphlpapi.h>
 #include <objbase.h>
 #include <wbemidl.h>
+#include <windows.h>
 
 namespace {
 
 constexpr DWORD initialIfTableBytes = 864;
 constexpr DWORD readOnlyVolumeFlag = 0x80000; // FILE_READ_ONLY_VOLUME
-constexpr DWORD softwareLoopbackType = 24;    // IF_TYPE_SOFTWARE_LOOPBACK
+constexpr DWORD softwareLoopbackType = 24; // IF_TYPE_SOFTWARE_LOOPBACK
 
 MEMORYSTATUSEX memoryStatus()
 {
-    MEMORYSTATUSEX status{};
+    MEMORYSTATUSEX status {};
     status.dwLength = sizeof status;
     if (!GlobalMemoryStatusEx(&status)) {
         status.ullTotalPhys = 0;
@@ -40,8 +40,7 @@ MEMORYSTATUSEX memoryStatus()
 }
 
 // Releases a COM interface when it leaves scope.
-template<typename T>
-struct ComPtr
+template<typename T> struct ComPtr
 {
     T *p = nullptr;
     ComPtr() = default;
@@ -57,7 +56,10 @@ struct ComPtr
 struct Bstr
 {
     BSTR value;
-    explicit Bstr(const wchar_t *text) : value(SysAllocString(text)) {}
+    explicit Bstr(const wchar_t *text)
+        : value(SysAllocString(text))
+    {
+    }
     Bstr(const Bstr &) = delete;
     Bstr &operator=(const Bstr &) = delete;
     ~Bstr() { SysFreeString(value); }
@@ -82,7 +84,7 @@ HRESULT readTemperature(LONG *pTemperature)
             if (initialised)
                 CoUninitialize();
         }
-    } comScope{SUCCEEDED(init)};
+    } comScope { SUCCEEDED(init) };
 
     HRESULT hr = CoInitializeSecurity(NULL, -1, NULL, NULL, RPC_C_AUTHN_LEVEL_DEFAULT,
                                       RPC_C_IMP_LEVEL_IMPERSONATE, NULL, EOAC_NONE, NULL);
@@ -99,8 +101,7 @@ HRESULT readTemperature(LONG *pTemperature)
 
     ComPtr<IWbemServices> services;
     const Bstr nameSpace(L"Root\\CIMV2");
-    hr = locator.p->ConnectServer(nameSpace.value, NULL, NULL, NULL, 0, NULL, NULL,
-                                  &services.p);
+    hr = locator.p->ConnectServer(nameSpace.value, NULL, NULL, NULL, 0, NULL, NULL, &services.p);
     if (FAILED(hr)) {
         qWarning() << "INVALID pLocator->ConnectServer" << hr;
         return hr;
@@ -122,7 +123,7 @@ HRESULT readTemperature(LONG *pTemperature)
     hr = objects.p->Next(WBEM_INFINITE, 1, &object.p, &returned);
     if (FAILED(hr) || returned == 0) {
         qWarning() << "INVALID pObject->Get" << hr;
-        return FAILED(hr) ? hr : WBEM_S_FALSE;
+        return FAILED(hr) ? hr : HRESULT(WBEM_S_FALSE);
     }
 
     VARIANT reading;
@@ -143,13 +144,13 @@ bool enableTimeZonePrivilege()
     HANDLE token = NULL;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
         return false;
-    TOKEN_PRIVILEGES privileges{};
+    TOKEN_PRIVILEGES privileges {};
     bool enabled = false;
     if (LookupPrivilegeValueW(NULL, L"SeTimeZonePrivilege", &privileges.Privileges[0].Luid)) {
         privileges.PrivilegeCount = 1;
         privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
         enabled = AdjustTokenPrivileges(token, FALSE, &privileges, sizeof privileges, NULL, NULL)
-                  != FALSE;
+            != FALSE;
     }
     CloseHandle(token);
     return enabled;
@@ -175,7 +176,7 @@ qint64 uptimeMs()
     static const TickCount64 tickCount64 = [] {
         const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
         return kernel ? reinterpret_cast<TickCount64>(
-                            reinterpret_cast<void *>(GetProcAddress(kernel, "GetTickCount64")))
+                   reinterpret_cast<void *>(GetProcAddress(kernel, "GetTickCount64")))
                       : nullptr;
     }();
     return tickCount64 ? qint64(tickCount64()) : qint64(GetTickCount());
@@ -196,9 +197,9 @@ bool diskSpace(const QString &path, qint64 &availableBytes, qint64 &totalBytes)
     wchar_t buffer[260] = {};
     const QString limited = path.left(259);
     limited.toWCharArray(buffer);
-    ULARGE_INTEGER available{};
-    ULARGE_INTEGER total{};
-    ULARGE_INTEGER totalFree{};
+    ULARGE_INTEGER available {};
+    ULARGE_INTEGER total {};
+    ULARGE_INTEGER totalFree {};
     if (!GetDiskFreeSpaceExW(buffer, &available, &total, &totalFree))
         return false;
     availableBytes = qint64(available.QuadPart);
@@ -210,8 +211,8 @@ bool volumeWritable(const QString &path)
 {
     const QString absolute = QDir::fromNativeSeparators(QFileInfo(path).absoluteFilePath());
     const int colon = absolute.indexOf(QLatin1Char(':'));
-    const QString root = colon >= 0 ? absolute.left(colon + 1) + QLatin1Char('\\')
-                                    : QStringLiteral("\\");
+    const QString root
+        = colon >= 0 ? absolute.left(colon + 1) + QLatin1Char('\\') : QStringLiteral("\\");
     const std::wstring rootText = root.toStdWString();
     DWORD flags = 0;
     if (!GetVolumeInformationW(rootText.c_str(), NULL, 0, NULL, NULL, &flags, NULL, 0))
@@ -268,7 +269,7 @@ QString machineSerial()
 
 void setSystemTime(const QDate &utcDate, const QTime &utcTime)
 {
-    SYSTEMTIME time{};
+    SYSTEMTIME time {};
     time.wYear = WORD(utcDate.year());
     time.wMonth = WORD(utcDate.month());
     time.wDayOfWeek = WORD(utcDate.dayOfWeek() % 7); // Sunday is 0
@@ -284,7 +285,7 @@ bool changeTimeZone(qint32 offsetHours)
 {
     enableTimeZonePrivilege();
 
-    TIME_ZONE_INFORMATION current{};
+    TIME_ZONE_INFORMATION current {};
     const DWORD state = GetTimeZoneInformation(&current);
     if (state == TIME_ZONE_ID_UNKNOWN || state == TIME_ZONE_ID_STANDARD) {
         qDebug().noquote() << quoted(QString::fromWCharArray(current.StandardName));
@@ -306,7 +307,7 @@ bool changeTimeZone(qint32 offsetHours)
         return false;
     }
 
-    TIME_ZONE_INFORMATION readBack{};
+    TIME_ZONE_INFORMATION readBack {};
     if (GetTimeZoneInformation(&readBack) > TIME_ZONE_ID_DAYLIGHT) {
         qCritical("TIMEZONE SAVING ERROR");
         return false;
@@ -316,50 +317,53 @@ bool changeTimeZone(qint32 offsetHours)
 
 Command powerOff()
 {
-    return {QStringLiteral("shutdown"),
-            {QStringLiteral("-s"), QStringLiteral("-f"), QStringLiteral("-t"), QStringLiteral("1")}};
+    return { QStringLiteral("shutdown"),
+             { QStringLiteral("-s"), QStringLiteral("-f"), QStringLiteral("-t"),
+               QStringLiteral("1") } };
 }
 
 Command powerOffFallback()
 {
-    return {QStringLiteral("nircmdc"), {QStringLiteral("exitwin"), QStringLiteral("poweroff")}};
+    return { QStringLiteral("nircmdc"), { QStringLiteral("exitwin"), QStringLiteral("poweroff") } };
 }
 
 Command reboot()
 {
-    return {QStringLiteral("shutdown"),
-            {QStringLiteral("-r"), QStringLiteral("-f"), QStringLiteral("-t"), QStringLiteral("1")}};
+    return { QStringLiteral("shutdown"),
+             { QStringLiteral("-r"), QStringLiteral("-f"), QStringLiteral("-t"),
+               QStringLiteral("1") } };
 }
 
 Command rebootFallback()
 {
-    return {QStringLiteral("nircmdc"), {QStringLiteral("exitwin"), QStringLiteral("reboot")}};
+    return { QStringLiteral("nircmdc"), { QStringLiteral("exitwin"), QStringLiteral("reboot") } };
 }
 
 Command monitor(bool on)
 {
-    return {QStringLiteral("nircmdc.exe"),
-            {QStringLiteral("monitor"), on ? QStringLiteral("on") : QStringLiteral("off")}};
+    return { QStringLiteral("nircmdc.exe"),
+             { QStringLiteral("monitor"), on ? QStringLiteral("on") : QStringLiteral("off") } };
 }
 
 Command screenshot(const QString &nativeFilePath)
 {
-    return {QStringLiteral("%1/nircmdc.exe")
-                .arg(QDir::fromNativeSeparators(QCoreApplication::applicationDirPath())),
-            {QStringLiteral("savescreenshot"), nativeFilePath}};
+    return { QStringLiteral("%1/nircmdc.exe")
+                 .arg(QDir::fromNativeSeparators(QCoreApplication::applicationDirPath())),
+             { QStringLiteral("savescreenshot"), nativeFilePath } };
 }
 
 const SpoolScript &spoolScript()
 {
-    static const SpoolScript script{
-        {QStringLiteral("echo off"), QStringLiteral("net stop spooler"),
-         QStringLiteral("del /Q %systemroot%\\system32\\spool\\printers\\*.shd"),
-         QStringLiteral("del /Q %systemroot%\\system32\\spool\\printers\\*.spl"),
-         QStringLiteral("net start spooler")},
+    static const SpoolScript script {
+        { QStringLiteral("echo off"), QStringLiteral("net stop spooler"),
+          QStringLiteral("del /Q %systemroot%\\system32\\spool\\printers\\*.shd"),
+          QStringLiteral("del /Q %systemroot%\\system32\\spool\\printers\\*.spl"),
+          QStringLiteral("net start spooler") },
         QStringLiteral("\r\n"),
         QByteArrayLiteral("Windows-1251"),
         QStringLiteral("%1\\cleanspool.cmd"),
-        {QStringLiteral("cmd.exe"), {QStringLiteral("/C")}}};
+        { QStringLiteral("cmd.exe"), { QStringLiteral("/C") } }
+    };
     return script;
 }
 
