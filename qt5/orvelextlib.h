@@ -27,5 +27,6 @@
 #include <zip/zip.h>
 #include <zip/zipentry.h>
 #include <zip/zipglobal.h>
+#include <sys/sysutils.h>
 
 #endif // ORVELEXTLIB_H

@@ -20,6 +20,7 @@ const Demo demos[] = {
     {"values", demoValues},
     {"sqlite", demoSqlite},
     {"zip", demoZip},
+    {"sys", demoSys},
 };
 } // namespace
 

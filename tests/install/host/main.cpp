@@ -1,6 +1,7 @@
 // A host that includes the umbrella header and one header by its subsystem
 // path, and touches an exported symbol of each subsystem.
 #include <orvelextlib.h>
+#include <sys/sysutils.h>
 #include <values/fixnumber.h>
 #include <workers/abstractworker.h>
 
@@ -67,6 +68,8 @@ int main(int argc, char **argv)
     UnZip unzip;
     if (zip.addFile(QStringLiteral("x")) != Zip::NoOpenArchive || unzip.verifyArchive() != UnZip::NoOpenArchive)
         return 5;
+    if (SysUtils::freeDiskSpace(QStringList()).isEmpty() || SysUtils::uptime() <= 0)
+        return 6;
     std::puts("install host ok");
     return 0;
 }
