@@ -16,5 +16,6 @@
 #include <logger/logvariant.h>
 
 #include <qsettingsext/dircreator.h>
+#include <qsettingsext/xmlsettings.h>
 
 #endif // ORVELEXTLIB_H

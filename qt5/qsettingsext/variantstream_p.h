@@ -1,0 +1,22 @@
+#ifndef ORVELEXTLIB_VARIANTSTREAM_P_H
+#define ORVELEXTLIB_VARIANTSTREAM_P_H
+
+#include <QByteArray>
+#include <QVariant>
+
+// The "@Variant(" payload of the settings formats: a QVariant in the data
+// stream of Qt 4.0 (version 7).
+namespace VariantStream {
+
+QByteArray save(const QVariant &value);
+
+// Reads a QVariant from `bytes`; an invalid QVariant when nothing usable
+// could be read. Unlike a plain `stream >> variant`, nested lists and maps
+// are read with a depth limit and without trusting the element counts, so
+// crafted bytes can neither exhaust the stack nor reserve huge amounts of
+// memory.
+QVariant load(const QByteArray &bytes);
+
+} // namespace VariantStream
+
+#endif // ORVELEXTLIB_VARIANTSTREAM_P_H
