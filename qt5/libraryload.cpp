@@ -2,6 +2,8 @@
 // translation unit, so that the order of initialisation is the order below.
 
 #include <qsettingsext/dircreator.h>
+#include <qsettingsext/initconfig.h>
+#include <qsettingsext/jsonsettings.h>
 
 // --- directory and file permission sets ---
 const QFileDevice::Permissions DirCreator::DEFAULT_GROUP =
@@ -14,3 +16,15 @@ const QFileDevice::Permissions DirCreator::FILE_DEFAULT_GROUP =
     DirCreator::FILE_DEFAULT_OWNER | QFileDevice::ReadGroup | QFileDevice::WriteGroup;
 const QFileDevice::Permissions DirCreator::FILE_DEFAULT_ALL =
     DirCreator::FILE_DEFAULT_GROUP | QFileDevice::ReadOther | QFileDevice::WriteOther;
+
+// --- start-up configuration keys ---
+const QString InitConfig::WORK_DIR = QStringLiteral("workDir");
+const QString InitConfig::LOGS_DIR = QStringLiteral("logsDir");
+const QString InitConfig::RUN_DIR = QStringLiteral("runDir");
+const QString InitConfig::KEEP_LOGS = QStringLiteral("keepLogsDays");
+const QString InitConfig::IGNORE_LOGS = QStringLiteral("ignoreLogs");
+const QString InitConfig::LOCALE = QStringLiteral("locale");
+
+// --- settings formats ---
+QSettings::Format JsonSettings::_jsonFormat = QSettings::registerFormat(
+    QStringLiteral("json"), JsonSettings::readJsonFile, JsonSettings::writeJsonFile, Qt::CaseSensitive);

@@ -16,6 +16,8 @@
 #include <logger/logvariant.h>
 
 #include <qsettingsext/dircreator.h>
+#include <qsettingsext/initconfig.h>
+#include <qsettingsext/jsonsettings.h>
 #include <qsettingsext/xmlsettings.h>
 
 #endif // ORVELEXTLIB_H
