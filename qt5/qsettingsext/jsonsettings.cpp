@@ -131,36 +131,38 @@ struct ReadState
 
 void storeValue(ReadState &state, const QString &prefix, const QVariant &value)
 {
-    const QString key = prefix.left(prefix.size() - 1);
-    state.keyBudget -= key.size();
+    const int keyLength = prefix.size() - 1;
+    state.keyBudget -= keyLength;
     if (state.keyBudget < 0) {
         state.overBudget = true;
         return;
     }
-    state.map.insert(key, value);
+    // Object members come in ascending order, so the end of the map is
+    // usually the right place.
+    state.map.insert(state.map.constEnd(), prefix.left(keyLength), value);
 }
 
-void readValue(ReadState &state, QString &prefix, const QVariant &value)
+void readValue(ReadState &state, QString &prefix, const QJsonValue &value)
 {
     if (state.overBudget)
         return;
     const int prefixLength = prefix.size();
-    switch (value.userType()) {
-    case QMetaType::QVariantList: {
-        const QVariantList list = value.toList();
+    switch (value.type()) {
+    case QJsonValue::Array: {
+        const QJsonArray array = value.toArray();
         prefix.append(sizeKey);
         prefix.append(QLatin1Char('/'));
-        storeValue(state, prefix, list.size());
-        for (int i = 0; i < list.size(); ++i) {
+        storeValue(state, prefix, array.size());
+        for (int i = 0; i < array.size(); ++i) {
             prefix.truncate(prefixLength);
             prefix.append(QString::number(i + 1));
             prefix.append(QLatin1Char('/'));
-            readValue(state, prefix, list.at(i));
+            readValue(state, prefix, array.at(i));
         }
         break;
     }
-    case QMetaType::QVariantMap: {
-        const QVariantMap &object = *static_cast<const QVariantMap *>(value.constData());
+    case QJsonValue::Object: {
+        const QJsonObject object = value.toObject();
         for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
             prefix.truncate(prefixLength);
             prefix.append(it.key());
@@ -169,7 +171,7 @@ void readValue(ReadState &state, QString &prefix, const QVariant &value)
         }
         break;
     }
-    case QMetaType::QString: {
+    case QJsonValue::String: {
         const QString text = value.toString();
         if (text.startsWith(jsonMarker)) {
             QJsonParseError error;
@@ -180,22 +182,19 @@ void readValue(ReadState &state, QString &prefix, const QVariant &value)
         } else if (text.startsWith(byteArrayMarker)) {
             storeValue(state, prefix, QByteArray::fromHex(text.midRef(byteArrayMarker.size()).toLatin1()));
         } else {
-            storeValue(state, prefix, value);
+            storeValue(state, prefix, text);
         }
         break;
     }
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Int:
-    case QMetaType::Double:
+    case QJsonValue::Double:
         storeValue(state, prefix, value.toDouble());
         break;
-    case QMetaType::Nullptr:
-    case QMetaType::UnknownType:
-        storeValue(state, prefix, QVariant());
+    case QJsonValue::Bool:
+        storeValue(state, prefix, value.toBool());
         break;
-    default:
-        storeValue(state, prefix, value);
+    case QJsonValue::Null:
+    case QJsonValue::Undefined:
+        storeValue(state, prefix, QVariant());
         break;
     }
     prefix.truncate(prefixLength);
@@ -267,7 +266,8 @@ bool JsonSettings::readJsonFile(QIODevice &device, QSettings::SettingsMap &map)
     }
     ReadState state{map, SettingsReadLimits::keyBudget(data.size())};
     QString prefix;
-    readValue(state, prefix, document.toVariant());
+    readValue(state, prefix, document.isArray() ? QJsonValue(document.array())
+                                                : QJsonValue(document.object()));
     if (state.overBudget) {
         qCritical() << QStringLiteral("Settings keys exceed the size limit");
         return false;
@@ -305,5 +305,5 @@ QVariant JsonSettings::processWriteValue(const QVariant &node, const QString &ke
 void JsonSettings::processReadValue(QString &prefix, QSettings::SettingsMap &map, const QVariant &value)
 {
     ReadState state{map, std::numeric_limits<qint64>::max()};
-    readValue(state, prefix, value);
+    readValue(state, prefix, QJsonValue::fromVariant(value));
 }

@@ -178,16 +178,18 @@ QString XmlNameCodec::encode(const QString &component)
 
 QString XmlNameCodec::decode(QStringView name)
 {
+    QString out;
+    appendDecoded(out, name);
+    return out;
+}
+
+void XmlNameCodec::appendDecoded(QString &out, QStringView name)
+{
     const QChar *s = name.data();
     const int size = int(name.size());
     int first = 0;
     while (first < size && escapeAt(s, size, first) < 0)
         ++first;
-    if (first == size)
-        return name.toString();
-
-    QString out;
-    out.reserve(size);
     out.append(s, first);
     for (int i = first; i < size;) {
         const int code = escapeAt(s, size, i);
@@ -199,5 +201,4 @@ QString XmlNameCodec::decode(QStringView name)
             ++i;
         }
     }
-    return out;
 }

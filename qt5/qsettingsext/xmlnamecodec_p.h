@@ -24,6 +24,8 @@ public:
     static QString encode(const QString &component);
     // Decodes every "_xHHHH_" left to right; anything else is kept.
     static QString decode(QStringView name);
+    // Appends the decoded name to `out`.
+    static void appendDecoded(QString &out, QStringView name);
 
     static bool isNameStartChar(char16_t c);
     static bool isNameChar(char16_t c);

@@ -2,6 +2,7 @@
 
 #include "settingsreadlimits_p.h"
 #include "variantstream_p.h"
+#include "xmlplainreader_p.h"
 #include "xmlnamecodec_p.h"
 
 #include <QBuffer>
@@ -133,7 +134,26 @@ QSettings::Format XmlSettings::xmlFormat()
 
 bool XmlSettings::readXmlFile(QIODevice &device, QSettings::SettingsMap &map)
 {
-    QXmlStreamReader reader(&device);
+    const QByteArray xml = device.readAll();
+
+    // Documents in the plain form this class writes are read without
+    // QXmlStreamReader, which takes most of the time of a load; the result is
+    // the same as that of processReadKey().
+    QSettings::SettingsMap plain;
+    if (XmlPlainReader::read(xml, plain)) {
+        qDebug() << QStringLiteral("1.0") << QStringLiteral("UTF-8") << false;
+        for (auto it = plain.begin(); it != plain.end(); ++it)
+            *it = stringToVariant(it->toString());
+        if (map.isEmpty()) {
+            map.swap(plain);
+        } else {
+            for (auto it = plain.constBegin(); it != plain.constEnd(); ++it)
+                map.insert(it.key(), it.value());
+        }
+        return true;
+    }
+
+    QXmlStreamReader reader(xml);
     processReadKey(map, reader);
     if (reader.hasError()) {
         qCritical() << reader.errorString();
@@ -178,6 +198,7 @@ void XmlSettings::processReadKey(QSettings::SettingsMap &map, QXmlStreamReader &
 {
     QString key;
     QVector<OpenElement> open;
+    open.reserve(16);
     qint64 keyCharacters = 0;
 
     auto store = [&](int keyLength, const QString &text) {
@@ -188,7 +209,9 @@ void XmlSettings::processReadKey(QSettings::SettingsMap &map, QXmlStreamReader &
             reader.raiseError(QStringLiteral("Settings keys exceed the size limit"));
             return;
         }
-        map.insert(key.left(keyLength), stringToVariant(text));
+        // Files written by this format list their keys in ascending order,
+        // so the end of the map is nearly always the right place.
+        map.insert(map.constEnd(), key.left(keyLength), stringToVariant(text));
     };
 
     while (!reader.atEnd()) {
@@ -210,7 +233,7 @@ void XmlSettings::processReadKey(QSettings::SettingsMap &map, QXmlStreamReader &
             if (element.addsComponent) {
                 if (!key.isEmpty())
                     key.append(QLatin1Char('/'));
-                key.append(XmlNameCodec::decode(name));
+                XmlNameCodec::appendDecoded(key, name);
             }
             element.keyLength = key.size();
             open.append(element);
@@ -219,14 +242,17 @@ void XmlSettings::processReadKey(QSettings::SettingsMap &map, QXmlStreamReader &
         case QXmlStreamReader::EndElement: {
             if (open.isEmpty())
                 break;
-            const OpenElement element = open.takeLast();
-            // A value element keeps all of its text, even empty or blank; text
-            // beside child elements counts only where it is more than the
-            // indentation.
-            if (!element.hasChildren)
-                store(element.keyLength, element.text);
-            else if (!element.lastText.isNull())
-                store(element.keyLength, element.lastText);
+            {
+                const OpenElement &element = open.last();
+                // A value element keeps all of its text, even empty or blank;
+                // text beside child elements counts only where it is more
+                // than the indentation.
+                if (!element.hasChildren)
+                    store(element.keyLength, element.text);
+                else if (!element.lastText.isNull())
+                    store(element.keyLength, element.lastText);
+            }
+            open.removeLast();
             key.truncate(open.isEmpty() ? 0 : open.last().keyLength);
             break;
         }
@@ -234,7 +260,10 @@ void XmlSettings::processReadKey(QSettings::SettingsMap &map, QXmlStreamReader &
             if (!open.isEmpty()) {
                 OpenElement &element = open.last();
                 const QStringRef text = reader.text();
-                element.text.append(text);
+                if (element.text.isNull())
+                    element.text = text.toString();
+                else
+                    element.text.append(text);
                 if (!reader.isWhitespace() && !text.isEmpty())
                     element.lastText = text.toString();
             }

@@ -1,6 +1,7 @@
 #include "settingstesthelpers.h"
 
 #include <qsettingsext/xmlnamecodec_p.h>
+#include <qsettingsext/xmlplainreader_p.h>
 #include <qsettingsext/xmlsettings.h>
 
 #include <QBuffer>
@@ -23,6 +24,7 @@ namespace {
 class XmlProbe : public XmlSettings
 {
 public:
+    using XmlSettings::processReadKey;
     using XmlSettings::readXmlData;
     using XmlSettings::stringToVariant;
     using XmlSettings::variantToString;
@@ -50,6 +52,46 @@ bool isXmlName(const QString &name)
     while (!reader.atEnd())
         reader.readNext();
     return !reader.hasError();
+}
+
+// What the stream reader makes of a document: the entries, or nothing and
+// false on an error.
+bool readWithStreamReader(const QByteArray &xml, QSettings::SettingsMap *map)
+{
+    QXmlStreamReader reader(xml);
+    XmlProbe::processReadKey(*map, reader);
+    return !reader.hasError();
+}
+
+// Where the quick reader takes a document, the stream reader must accept it
+// too and give the same entries.
+QString compareReaders(const QByteArray &xml, bool *handled)
+{
+    QSettings::SettingsMap plain;
+    *handled = XmlPlainReader::read(xml, plain);
+    if (!*handled)
+        return plain.isEmpty() ? QString() : QStringLiteral("entries left after giving up");
+    QSettings::SettingsMap streamed;
+    if (!readWithStreamReader(xml, &streamed))
+        return QStringLiteral("quick reader accepted a document the stream reader rejects");
+    if (plain.keys() != streamed.keys())
+        return QStringLiteral("keys differ: %1 / %2").arg(plain.keys().join(','), streamed.keys().join(','));
+    for (auto it = plain.constBegin(); it != plain.constEnd(); ++it) {
+        const QVariant expected = streamed.value(it.key());
+        const QVariant actual = XmlProbe::stringToVariant(it.value().toString());
+        if (actual.userType() != expected.userType() || actual != expected)
+            return QStringLiteral("value of %1 differs").arg(it.key());
+    }
+    return QString();
+}
+
+QString randomText(QRandomGenerator &random, const QString &alphabet, int maxLength)
+{
+    QString text;
+    const int length = random.bounded(maxLength + 1);
+    for (int i = 0; i < length; ++i)
+        text.append(alphabet.at(random.bounded(alphabet.size())));
+    return text;
 }
 
 QByteArray nestedListPayload(int depth)
@@ -90,6 +132,9 @@ private slots:
     void malformed();
     void emptyInputIsAnError();
     void deepVariantPayloadIsRefused();
+    void plainReaderMatchesStreamReader_data();
+    void plainReaderMatchesStreamReader();
+    void plainReaderMatchesOnGeneratedDocuments();
     void regFormatRegistersOnce();
     void derivedFormatHelpers();
     void fileNameExtension();
@@ -515,6 +560,102 @@ void tst_XmlSettings::deepVariantPayloadIsRefused()
     QCOMPARE(ok, QVariant(QVariantList{QVariantList{QVariantList{7}}}));
     QVERIFY(settings.value(QStringLiteral("deep")).toList().isEmpty());
     QVERIFY(settings.value(QStringLiteral("huge")).toList().isEmpty());
+}
+
+void tst_XmlSettings::plainReaderMatchesStreamReader_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<bool>("plain");
+
+    QTest::newRow("entities") << QByteArray("<xml-settings><a>x &amp; &lt;y&gt; &quot;q&quot; &apos;</a></xml-settings>") << true;
+    QTest::newRow("group-text") << QByteArray("<xml-settings>\n <a>\n  t &amp; u\n  <b>1</b>\n  \n </a>\n</xml-settings>\n") << true;
+    QTest::newRow("root-name-inside") << QByteArray("<xml-settings><a><xml-settings>5</xml-settings><b/></a></xml-settings>") << true;
+    QTest::newRow("empty-and-blank") << QByteArray("<xml-settings><a/><b>  \t</b><c></c></xml-settings>") << true;
+    QTest::newRow("utf8-text") << QByteArray("<xml-settings><a>Grüße 你好 \xF0\x9F\x98\x80</a></xml-settings>") << true;
+    QTest::newRow("escaped-names") << QByteArray("<xml-settings><_x0031_><n_x0020_m>v</n_x0020_m></_x0031_></xml-settings>") << true;
+    QTest::newRow("other-root") << QByteArray("<config><x>1</x></config>") << true;
+    QTest::newRow("empty-root") << QByteArray("<xml-settings/>\n") << true;
+    QTest::newRow("comment") << QByteArray("<xml-settings><!-- c --><a>1</a></xml-settings>") << false;
+    QTest::newRow("cdata") << QByteArray("<xml-settings><a><![CDATA[x]]></a></xml-settings>") << false;
+    QTest::newRow("character-reference") << QByteArray("<xml-settings><a>&#65;</a></xml-settings>") << false;
+    QTest::newRow("unknown-entity") << QByteArray("<xml-settings><a>&foo;</a></xml-settings>") << false;
+    QTest::newRow("carriage-return") << QByteArray("<xml-settings>\r\n<a>1</a></xml-settings>") << false;
+    QTest::newRow("non-ascii-name") << QByteArray("<xml-settings><grüße>1</grüße></xml-settings>") << false;
+    QTest::newRow("attribute") << QByteArray("<xml-settings><a b=\"1\">1</a></xml-settings>") << false;
+    QTest::newRow("blank-in-tag") << QByteArray("<xml-settings><a >1</a ></xml-settings>") << false;
+    QTest::newRow("mismatched") << QByteArray("<xml-settings><a>1</b></xml-settings>") << false;
+    QTest::newRow("two-roots") << QByteArray("<a/><b/>") << false;
+    QTest::newRow("text-outside-root") << QByteArray("x<a/>") << false;
+    QTest::newRow("truncated") << QByteArray("<xml-settings><a>1</a>") << false;
+    QTest::newRow("bad-utf8") << QByteArray("<xml-settings><a>\xC3\x28</a></xml-settings>") << false;
+    QTest::newRow("overlong-utf8") << QByteArray("<xml-settings><a>\xC0\xBC</a></xml-settings>") << false;
+    QTest::newRow("encoded-surrogate") << QByteArray("<xml-settings><a>\xED\xA0\x80</a></xml-settings>") << false;
+    QTest::newRow("non-character") << QByteArray("<xml-settings><a>\xEF\xBF\xBF</a></xml-settings>") << false;
+    QTest::newRow("control-character") << QByteArray("<xml-settings><a>\x01</a></xml-settings>") << false;
+    QTest::newRow("cdata-end-in-text") << QByteArray("<xml-settings><a>]]></a></xml-settings>") << false;
+    QTest::newRow("digit-name") << QByteArray("<xml-settings><1>x</1></xml-settings>") << false;
+    QTest::newRow("colon-name") << QByteArray("<xml-settings><a:b>x</a:b></xml-settings>") << false;
+}
+
+void tst_XmlSettings::plainReaderMatchesStreamReader()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(bool, plain);
+
+    const QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + body;
+    bool handled = false;
+    const QString difference = compareReaders(xml, &handled);
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    QCOMPARE(handled, plain);
+    // Without the declaration written by this format the stream reader is used.
+    QSettings::SettingsMap map;
+    QVERIFY(!XmlPlainReader::read(body, map));
+}
+
+// Stores of random names and values as the writer writes them, and the same
+// documents with random damage: the quick reader must take every undamaged
+// one, and whatever it takes must read the same with the stream reader.
+void tst_XmlSettings::plainReaderMatchesOnGeneratedDocuments()
+{
+    const QString names = QString::fromUtf8("ab_x0F1 :-.é<&") + QString::fromUtf8("\U0001F600");
+    const QString texts = QString::fromUtf8("ab @()<>&\"'\n\t\r\x01é中") + QString::fromUtf8("\U0001F600");
+    QRandomGenerator random(4242);
+    int taken = 0;
+    for (int round = 0; round < 300; ++round) {
+        QSettings::SettingsMap store;
+        const int keys = 1 + random.bounded(12);
+        for (int k = 0; k < keys; ++k) {
+            QStringList path;
+            const int depth = 1 + random.bounded(3);
+            for (int d = 0; d < depth; ++d)
+                path.append(QStringLiteral("k") + randomText(random, names, 4));
+            QVariant value;
+            switch (random.bounded(4)) {
+            case 0: value = randomText(random, texts, 8); break;
+            case 1: value = random.bounded(1000); break;
+            case 2: value = randomText(random, texts, 4).toUtf8(); break;
+            default: value = QStringList{randomText(random, texts, 3)}; break;
+            }
+            store.insert(path.join(QLatin1Char('/')), value);
+        }
+        const QByteArray xml = XmlProbe::writeXmlData(store);
+        bool handled = false;
+        QString difference = compareReaders(xml, &handled);
+        QVERIFY2(difference.isEmpty(), qPrintable(difference + QLatin1Char('\n') + QString::fromUtf8(xml)));
+        if (!QString::fromUtf8(xml).contains(QRegularExpression(QStringLiteral("<[^?/>]*[^\\x00-\\x7f]"))))
+            QVERIFY2(handled, xml.constData());
+
+        QByteArray damaged = xml;
+        const int at = random.bounded(damaged.size());
+        if (random.bounded(2))
+            damaged.remove(at, 1 + random.bounded(3));
+        else
+            damaged.insert(at, "<>&/\r\xC3 x"[random.bounded(10)]);
+        difference = compareReaders(damaged, &handled);
+        QVERIFY2(difference.isEmpty(), qPrintable(difference + QLatin1Char('\n') + QString::fromUtf8(damaged)));
+        taken += handled ? 1 : 0;
+    }
+    QVERIFY(taken > 0);
 }
 
 // Qt has room for 16 custom formats per process; registering on every call
