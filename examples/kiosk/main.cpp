@@ -17,6 +17,7 @@ struct Demo
 
 const Demo demos[] = {
     {"workers", demoWorkers},
+    {"settings", demoSettings},
 };
 } // namespace
 

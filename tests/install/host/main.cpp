@@ -4,6 +4,7 @@
 #include <workers/abstractworker.h>
 
 #include <QCoreApplication>
+#include <QTemporaryDir>
 #include <QTextStream>
 
 #include <cstdio>
@@ -22,6 +23,18 @@ int main(int argc, char **argv)
         return 1;
     if (!text.endsWith(QLatin1String("               a")))
         return 2;
+    XmlSettings::regFormat();
+    QTemporaryDir dir;
+    {
+        XmlSettings xml(dir.filePath(QStringLiteral("host.xml")));
+        JsonSettings json(dir.filePath(QStringLiteral("host.json")));
+        xml.setValue(QStringLiteral("list/1/name"), 1);
+        json.setValue(QStringLiteral("list/1/name"), 1);
+        xml.sync();
+        json.sync();
+        if (xml.status() != QSettings::NoError || json.format() != JsonSettings::jsonFormat())
+            return 3;
+    }
     std::puts("install host ok");
     return 0;
 }
