@@ -48,7 +48,7 @@ void insertValue(QVariantMap &tree, const QStringList &path, int index, const QV
     }
     QVariant &child = tree[name];
     if (child.userType() != QMetaType::QVariantMap)
-        child = QVariantMap();
+        child = child.toMap();
     insertValue(*static_cast<QVariantMap *>(child.data()), path, index + 1, value);
 }
 

@@ -4,6 +4,7 @@
 
 #include <QBuffer>
 #include <QRandomGenerator>
+#include <QRect>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -108,6 +109,8 @@ void tst_JsonSettings::roundTrip_data()
     QTest::newRow("bytes-empty") << QVariant(QByteArray()) << QVariant(QByteArray());
     QTest::newRow("map") << QVariant(QVariantMap{{"a", 1}, {"b", QVariantMap{{"c", "x"}}}})
                          << QVariant(QVariantMap{{"a", 1}, {"b", QVariantMap{{"c", "x"}}}});
+    // JSON has no form for it: written as null.
+    QTest::newRow("rect-has-no-json-form") << QVariant(QRect(1, 2, 3, 4)) << QVariant();
     QTest::newRow("marker-inside-text") << QVariant("see @JSON: docs") << QVariant("see @JSON: docs");
     QTest::newRow("byte-marker-inside-text") << QVariant("x@QByteArray:00") << QVariant("x@QByteArray:00");
 }
