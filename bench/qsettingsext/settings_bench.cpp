@@ -63,6 +63,11 @@ double median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
+double best(std::vector<double> values)
+{
+    return *std::min_element(values.begin(), values.end());
+}
+
 double timeMs(const std::function<void()> &work)
 {
     QElapsedTimer timer;
@@ -136,7 +141,7 @@ void measureFunctions(QTextStream &out, const QSettings::SettingsMap &store)
             JsonSettings::readJsonFile(buffer, map);
         }));
     }
-    out << "format functions alone (in memory, no QSettings):\n";
+    out << "format functions alone (in memory, no QSettings), median:\n";
     out << QStringLiteral("  XML   write %1 ms   read %2 ms\n")
                .arg(median(xmlWrite), 0, 'f', 1).arg(median(xmlRead), 0, 'f', 1);
     out << QStringLiteral("  JSON  write %1 ms   read %2 ms\n")
@@ -158,8 +163,8 @@ int main(int argc, char **argv)
 
     QTextStream out(stdout);
     out << "settings_bench: " << keyCount
-        << " keys (3 levels of groups; strings, integers, doubles, 32-byte arrays), median of "
-        << runs << " runs\n";
+        << " keys (3 levels of groups; strings, integers, doubles, 32-byte arrays), "
+        << runs << " runs each\n";
     out << "  save = construct, setValue every key, sync; load = construct on a fresh file, allKeys()\n\n";
 
     std::vector<Result> results{{QStringLiteral("INI"), QSettings::IniFormat, {}, {}, 0},
@@ -167,26 +172,32 @@ int main(int argc, char **argv)
                                 {QStringLiteral("JSON"), JsonSettings::jsonFormat(), {}, {}, 0}};
     measure(results, dir.path(), store);
 
-    const double iniSave = median(results[0].saves);
-    const double iniLoad = median(results[0].loads);
-    out << "format   save ms   load ms   file bytes   save/INI   load/INI\n";
+    // Medians describe a typical run; on a busy machine the best runs show
+    // the cost of the code itself.
     bool met = true;
-    for (const Result &r : results) {
-        const double saveRatio = median(r.saves) / iniSave;
-        const double loadRatio = median(r.loads) / iniLoad;
-        if (saveRatio > 2.0 || loadRatio > 2.0)
-            met = false;
-        out << QStringLiteral("%1 %2 %3 %4 %5 %6\n")
-                   .arg(r.name, -6)
-                   .arg(median(r.saves), 9, 'f', 1)
-                   .arg(median(r.loads), 9, 'f', 1)
-                   .arg(r.bytes, 12)
-                   .arg(saveRatio, 10, 'f', 2)
-                   .arg(loadRatio, 10, 'f', 2);
+    for (const auto &statistic : {std::make_pair("median", &median), std::make_pair("best", &best)}) {
+        const auto pick = statistic.second;
+        const double iniSave = pick(results[0].saves);
+        const double iniLoad = pick(results[0].loads);
+        out << statistic.first << ":\n";
+        out << "format   save ms   load ms   file bytes   save/INI   load/INI\n";
+        for (const Result &r : results) {
+            const double saveRatio = pick(r.saves) / iniSave;
+            const double loadRatio = pick(r.loads) / iniLoad;
+            if (saveRatio > 2.0 || loadRatio > 2.0)
+                met = false;
+            out << QStringLiteral("%1 %2 %3 %4 %5 %6\n")
+                       .arg(r.name, -6)
+                       .arg(pick(r.saves), 9, 'f', 1)
+                       .arg(pick(r.loads), 9, 'f', 1)
+                       .arg(r.bytes, 12)
+                       .arg(saveRatio, 10, 'f', 2)
+                       .arg(loadRatio, 10, 'f', 2);
+        }
+        out << "\n";
     }
-    out << "\n";
     measureFunctions(out, store);
-    out << "\ntarget (XML and JSON within 2x of INI, save and load): " << (met ? "met" : "NOT met")
-        << "\n";
+    out << "\ntarget (XML and JSON within 2x of INI, save and load, median and best): "
+        << (met ? "met" : "NOT met") << "\n";
     return 0;
 }
