@@ -65,7 +65,6 @@ QString variantForm(const QVariant &value)
 struct OpenElement
 {
     int keyLength = 0;        // length of the key up to and including this element
-    bool addsComponent = false;
     bool hasChildren = false;
     QString text;             // all character data directly inside
     QString lastText;         // the last chunk that was not white space only
@@ -229,8 +228,7 @@ void XmlSettings::processReadKey(QSettings::SettingsMap &map, QXmlStreamReader &
                 open.last().hasChildren = true;
             const QStringRef name = reader.name();
             OpenElement element;
-            element.addsComponent = name != rootName;
-            if (element.addsComponent) {
+            if (name != rootName) {
                 if (!key.isEmpty())
                     key.append(QLatin1Char('/'));
                 XmlNameCodec::appendDecoded(key, name);
