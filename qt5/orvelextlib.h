@@ -21,6 +21,9 @@
 #include <values/fixnumber.h>
 
 #include <qsettingsext/dircreator.h>
+#include <qsettingsext/initconfig.h>
+#include <qsettingsext/jsonsettings.h>
+#include <qsettingsext/xmlsettings.h>
 
 #include <sqlite/basesqlitedbconnector.h>
 #include <zip/unzip.h>

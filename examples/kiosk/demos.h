@@ -17,5 +17,6 @@ bool demoValues(DemoContext &ctx);
 bool demoSqlite(DemoContext &ctx);
 bool demoZip(DemoContext &ctx);
 bool demoSys(DemoContext &ctx);
+bool demoSettings(DemoContext &ctx);
 
 #endif // KIOSK_DEMOS_H

@@ -21,6 +21,7 @@ const Demo demos[] = {
     {"sqlite", demoSqlite},
     {"zip", demoZip},
     {"sys", demoSys},
+    {"settings", demoSettings},
 };
 } // namespace
 

@@ -70,6 +70,18 @@ int main(int argc, char **argv)
         return 5;
     if (SysUtils::freeDiskSpace(QStringList()).isEmpty() || SysUtils::uptime() <= 0)
         return 6;
+    XmlSettings::regFormat();
+    QTemporaryDir dir;
+    {
+        XmlSettings xml(dir.filePath(QStringLiteral("host.xml")));
+        JsonSettings json(dir.filePath(QStringLiteral("host.json")));
+        xml.setValue(QStringLiteral("list/1/name"), 1);
+        json.setValue(QStringLiteral("list/1/name"), 1);
+        xml.sync();
+        json.sync();
+        if (xml.status() != QSettings::NoError || json.format() != JsonSettings::jsonFormat())
+            return 7;
+    }
     std::puts("install host ok");
     return 0;
 }
