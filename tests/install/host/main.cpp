@@ -45,43 +45,61 @@ private:
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    QString text;
-    QTextStream stream(&text);
-    stream << loglist(QStringList{QStringLiteral("a")});
-    if (!DirCreator::checkAndCreate(QCoreApplication::applicationDirPath(), DirCreator::DEFAULT_ALL))
-        return 1;
-    if (!text.endsWith(QLatin1String("               a")))
-        return 2;
-    if (FixNumber(100, QStringLiteral("1.015")).toString(QLatin1Char('.'), QChar(0))
-        != QLatin1String("1.02"))
-        return 3;
+    int failures = 0;
+    const auto check = [&failures](bool ok, const char *what) {
+        if (!ok) {
+            std::fprintf(stderr, "install host: %s failed\n", what);
+            ++failures;
+        }
+    };
     QTemporaryDir dir;
-    auto *counter = new QThreadStorage<int>; // kept for the life of the process
-    HostDb db(QDir(dir.path()).filePath(QStringLiteral("host.db")), counter);
-    db.init();
-    qint32 version = 0;
-    QString error;
-    if (!db.db().isOpen() || db.checkVersion(version, error) != BaseSqliteDbConnector::DatabaseMissing)
-        return 4;
-    db.release();
-    Zip zip;
-    UnZip unzip;
-    if (zip.addFile(QStringLiteral("x")) != Zip::NoOpenArchive || unzip.verifyArchive() != UnZip::NoOpenArchive)
-        return 5;
-    if (SysUtils::freeDiskSpace(QStringList()).isEmpty() || SysUtils::uptime() <= 0)
-        return 6;
-    XmlSettings::regFormat();
-    QTemporaryDir dir;
-    {
+
+    { // log helpers, directories
+        QString text;
+        QTextStream stream(&text);
+        stream << loglist(QStringList{QStringLiteral("a")});
+        check(text.endsWith(QLatin1String("               a")), "loglist");
+        check(DirCreator::checkAndCreate(dir.filePath(QStringLiteral("a/b")), DirCreator::DEFAULT_ALL),
+              "DirCreator");
+    }
+    { // values
+        check(FixNumber(100, QStringLiteral("1.015")).toString(QLatin1Char('.'), QChar(0))
+                  == QLatin1String("1.02"),
+              "FixNumber");
+    }
+    { // sqlite
+        auto *counter = new QThreadStorage<int>; // kept for the life of the process
+        HostDb db(QDir(dir.path()).filePath(QStringLiteral("host.db")), counter);
+        db.init();
+        qint32 version = 0;
+        QString error;
+        check(db.db().isOpen() && db.checkVersion(version, error) == BaseSqliteDbConnector::DatabaseMissing,
+              "BaseSqliteDbConnector");
+        db.release();
+    }
+    { // zip
+        Zip zip;
+        UnZip unzip;
+        check(zip.addFile(QStringLiteral("x")) == Zip::NoOpenArchive
+                  && unzip.verifyArchive() == UnZip::NoOpenArchive,
+              "Zip/UnZip");
+    }
+    { // sys
+        check(!SysUtils::freeDiskSpace(QStringList()).isEmpty() && SysUtils::uptime() > 0, "SysUtils");
+    }
+    { // settings formats
+        XmlSettings::regFormat();
         XmlSettings xml(dir.filePath(QStringLiteral("host.xml")));
         JsonSettings json(dir.filePath(QStringLiteral("host.json")));
         xml.setValue(QStringLiteral("list/1/name"), 1);
         json.setValue(QStringLiteral("list/1/name"), 1);
         xml.sync();
         json.sync();
-        if (xml.status() != QSettings::NoError || json.format() != JsonSettings::jsonFormat())
-            return 7;
+        check(xml.status() == QSettings::NoError && json.format() == JsonSettings::jsonFormat(),
+              "XmlSettings/JsonSettings");
     }
+    if (failures)
+        return 1;
     std::puts("install host ok");
     return 0;
 }
