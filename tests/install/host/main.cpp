@@ -68,8 +68,8 @@ int main(int argc, char **argv)
               "FixNumber");
     }
     { // sqlite
-        auto *counter = new QThreadStorage<int>; // kept for the life of the process
-        HostDb db(QDir(dir.path()).filePath(QStringLiteral("host.db")), counter);
+        static QThreadStorage<int> counter; // kept for the life of the process
+        HostDb db(QDir(dir.path()).filePath(QStringLiteral("host.db")), &counter);
         db.init();
         qint32 version = 0;
         QString error;
