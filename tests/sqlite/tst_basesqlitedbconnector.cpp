@@ -20,7 +20,11 @@ namespace {
 // slot of a destroyed QThreadStorage to the next one, old values included.
 QThreadStorage<int> &newCounter()
 {
-    return *new QThreadStorage<int>;
+    static QThreadStorage<int> counters[256];
+    static QAtomicInt used;
+    const int next = used.fetchAndAddRelaxed(1);
+    Q_ASSERT(next < 256);
+    return counters[next];
 }
 
 QString threadHex()

@@ -276,6 +276,9 @@ void tst_AbstractWorkerController::killThreadsEndsStuckWorker()
     QVERIFY(controller.threads().isEmpty());
     // A terminated worker never reaches its stop.
     QCOMPARE(logs[0].stops.loadAcquire(), 0);
+    // Nor its deletion: the forced stop leaves the workers to their owner.
+    qDeleteAll(controller.workers);
+    QCOMPARE(logs[0].destroyed.loadAcquire() + logs[1].destroyed.loadAcquire(), 2);
 }
 
 QTEST_GUILESS_MAIN(tst_AbstractWorkerController)
