@@ -6,6 +6,8 @@
 
 #include <zlib.h>
 
+#include <limits>
+
 using namespace zipcommon;
 
 class tst_ZipCommon : public QObject
@@ -22,6 +24,7 @@ private slots:
     void invalidDosFieldsGiveInvalidTime();
     void cipherRoundTrip();
     void cipherKnownStream();
+    void cipherMatchesReference();
     void encodeName_data();
     void encodeName();
     void decodeName_data();
@@ -121,6 +124,47 @@ void tst_ZipCommon::cipherKnownStream()
     CipherKeys(QByteArray()).encrypt(&zero, 1);
     const quint16 temp = quint16(0x34567890 | 2);
     QCOMPARE(quint8(zero), quint8((temp * (temp ^ 1)) >> 8));
+}
+
+// The PKWARE cipher written out in unsigned arithmetic, over enough bytes that
+// key2 takes values whose 16-bit product overflows an int.
+void tst_ZipCommon::cipherMatchesReference()
+{
+    quint32 table[256];
+    for (quint32 n = 0; n < 256; ++n) {
+        quint32 c = n;
+        for (int k = 0; k < 8; ++k)
+            c = (c & 1) ? 0xedb88320u ^ (c >> 1) : c >> 1;
+        table[n] = c;
+    }
+    const auto crcStep = [&table](quint32 crc, quint8 b) { return table[(crc ^ b) & 0xff] ^ (crc >> 8); };
+    quint32 keys[3] = {0x12345678, 0x23456789, 0x34567890};
+    const auto update = [&](quint8 c) {
+        keys[0] = crcStep(keys[0], c);
+        keys[1] = (keys[1] + (keys[0] & 0xff)) * 134775813u + 1;
+        keys[2] = crcStep(keys[2], quint8(keys[1] >> 24));
+    };
+    const QByteArray password = QByteArrayLiteral("p\xe4ssw\xf6rd");
+    for (const char c : password)
+        update(quint8(c));
+    QByteArray plain(4096, Qt::Uninitialized);
+    for (int i = 0; i < plain.size(); ++i)
+        plain[i] = char(i * 7 + (i >> 5));
+    QByteArray expected = plain;
+    bool large = false;
+    for (char &c : expected) {
+        const quint32 temp = (keys[2] | 2u) & 0xffffu;
+        large = large || temp * (temp ^ 1u) > quint32(std::numeric_limits<int>::max());
+        const quint8 p = quint8(c);
+        c = char(p ^ quint8((temp * (temp ^ 1u)) >> 8));
+        update(p);
+    }
+    QVERIFY(large);
+    QByteArray data = plain;
+    CipherKeys(password).encrypt(data.data(), data.size());
+    QCOMPARE(data, expected);
+    CipherKeys(password).decrypt(data.data(), data.size());
+    QCOMPARE(data, plain);
 }
 
 void tst_ZipCommon::encodeName_data()
