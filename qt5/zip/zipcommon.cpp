@@ -154,7 +154,8 @@ void CipherKeys::update(quint8 c)
 
 quint8 CipherKeys::streamByte() const
 {
-    const quint16 temp = quint16(m_keys[2] | 2);
+    // Unsigned: the product of two 16-bit values overflows an int.
+    const quint32 temp = (m_keys[2] | 2) & 0xffff;
     return quint8((temp * (temp ^ 1)) >> 8);
 }
 
