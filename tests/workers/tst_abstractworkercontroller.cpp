@@ -252,16 +252,27 @@ void tst_AbstractWorkerController::workerDeletedBeforeThreadRuns()
     auto *worker = new TestWorker(&log);
     AbstractWorkerThread thread(worker, nullptr);
     delete worker;
-    QSignalSpy finished(&thread, &QThread::finished);
+    // finished() comes from the hosted thread: a signal spy there would race.
     thread.start();
-    QVERIFY(finished.wait(5000));
+    QVERIFY(thread.wait(5000));
+    QVERIFY(thread.isFinished());
     QCOMPARE(log.starts.loadAcquire(), 0);
     QCOMPARE(log.stops.loadAcquire(), 0);
-    QVERIFY(thread.wait(5000));
 }
+
+#if defined(__SANITIZE_THREAD__)
+#define ORVEL_THREAD_SANITIZER
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define ORVEL_THREAD_SANITIZER
+#endif
+#endif
 
 void tst_AbstractWorkerController::killThreadsEndsStuckWorker()
 {
+#ifdef ORVEL_THREAD_SANITIZER
+    QSKIP("ThreadSanitizer does not support cancelling a thread (QThread::terminate)");
+#endif
     WorkerLog logs[2];
     TestController controller;
     auto *stuck = new TestWorker(&logs[0]);
