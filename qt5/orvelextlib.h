@@ -17,4 +17,10 @@
 
 #include <qsettingsext/dircreator.h>
 
+#include <serial/irs232settings.h>
+#include <serial/portsettings.h>
+#include <serial/rs232settings.h>
+
+#include <gz/gzipstreamwrapper.h>
+
 #endif // ORVELEXTLIB_H

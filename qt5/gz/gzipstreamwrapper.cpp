@@ -1,0 +1,119 @@
+#include "gzipstreamwrapper.h"
+
+#include "gzipstreamwrapper_p.h"
+
+#include <QScopeGuard>
+#include <QtGlobal>
+
+#include <zlib.h>
+
+#include <limits>
+
+namespace {
+// 15 window bits plus 32: inflate recognises a zlib or a gzip header by itself.
+constexpr int autoDetectWindowBits = 15 + 32;
+
+// The first offer of output space. Text usually inflates to a few times its
+// compressed size; the space then doubles, so a large result takes a handful
+// of reallocations instead of one per kilobyte.
+constexpr qint64 minimumOutputStep = 1024;
+constexpr qint64 initialGuessLimit = 64 * 1024 * 1024;
+
+// Gives back the memory a result does not use, when that is worth a realloc.
+void trim(QByteArray &array)
+{
+    if (array.capacity() - array.size() > array.size() / 16 + 64)
+        array.squeeze();
+}
+} // namespace
+
+GzipStreamWrapper::GzipStreamWrapper() = default;
+
+GzipStreamWrapper::~GzipStreamWrapper() = default;
+
+QByteArray GzipStreamWrapper::gzcompress(const QByteArray &data)
+{
+    // compress() reports Z_BUF_ERROR if the bound does not fit in an array;
+    // that only happens for input within a few hundred kilobytes of the limit.
+    uLongf length = qMin<uLong>(compressBound(static_cast<uLong>(data.size())),
+                                static_cast<uLong>(GzipStreamWrapperPrivate::maxOutputSize()));
+    QByteArray out(static_cast<int>(length), Qt::Uninitialized);
+    const int status = compress(reinterpret_cast<Bytef *>(out.data()), &length,
+                                reinterpret_cast<const Bytef *>(data.constData()),
+                                static_cast<uLong>(data.size()));
+    // A failed compress() leaves the length untouched; an array of that many
+    // unwritten bytes must not pass for a stream.
+    if (status != Z_OK)
+        return QByteArray();
+    out.resize(static_cast<int>(length));
+    trim(out);
+    return out;
+}
+
+QByteArray GzipStreamWrapper::gzuncompress(const QByteArray &data)
+{
+    return GzipStreamWrapperPrivate::uncompress(data, GzipStreamWrapperPrivate::maxOutputSize());
+}
+
+int GzipStreamWrapperPrivate::maxOutputSize()
+{
+    // Room for the array header and the terminating zero that QByteArray keeps.
+    return std::numeric_limits<int>::max() - 64;
+}
+
+QByteArray GzipStreamWrapperPrivate::uncompress(const QByteArray &data, int maxSize)
+{
+    if (data.size() <= 4) {
+        qWarning("gzuncompress: Input data is truncated");
+        return QByteArray();
+    }
+    maxSize = qMax(maxSize, 0);
+
+    z_stream stream = {};
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
+    stream.avail_in = static_cast<uInt>(data.size());
+    if (inflateInit2(&stream, autoDetectWindowBits) != Z_OK)
+        return QByteArray();
+    const auto end = qScopeGuard([&stream] { inflateEnd(&stream); });
+
+    const auto failed = [](int status) {
+        return status == Z_MEM_ERROR || status == Z_DATA_ERROR || status == Z_NEED_DICT;
+    };
+
+    // Inflate produces the same bytes however its output space is cut up, so
+    // offering growing space instead of fixed 1 KiB steps changes nothing but
+    // the number of calls: the loop ends at the first call that leaves space
+    // unfilled (end of stream, input used up, no progress), and a failure at
+    // any point gives an empty result.
+    QByteArray out;
+    qint64 capacity = qBound<qint64>(minimumOutputStep, qint64(data.size()) * 4, initialGuessLimit);
+    capacity = qMin<qint64>(capacity, maxSize);
+    qint64 produced = 0;
+    for (;;) {
+        if (produced == capacity) {
+            if (capacity >= maxSize) {
+                // Full at the limit: only an end without further output fits.
+                char probe = 0;
+                stream.next_out = reinterpret_cast<Bytef *>(&probe);
+                stream.avail_out = 1;
+                if (failed(inflate(&stream, Z_NO_FLUSH)) || stream.avail_out == 0)
+                    return QByteArray();
+                break;
+            }
+            capacity = qMin<qint64>(qMax(capacity * 2, minimumOutputStep), maxSize);
+        }
+        out.reserve(static_cast<int>(capacity));
+        out.resize(static_cast<int>(capacity));
+        stream.next_out = reinterpret_cast<Bytef *>(out.data() + produced);
+        stream.avail_out = static_cast<uInt>(capacity - produced);
+        const int status = inflate(&stream, Z_NO_FLUSH);
+        if (failed(status))
+            return QByteArray();
+        produced = capacity - stream.avail_out;
+        if (stream.avail_out != 0)
+            break;
+    }
+    out.resize(static_cast<int>(produced));
+    trim(out);
+    return out;
+}
