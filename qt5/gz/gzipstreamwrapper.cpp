@@ -3,6 +3,7 @@
 #include "gzipstreamwrapper_p.h"
 
 #include <QScopeGuard>
+#include <QtEndian>
 #include <QtGlobal>
 
 #include <zlib.h>
@@ -13,16 +14,39 @@ namespace {
 // 15 window bits plus 32: inflate recognises a zlib or a gzip header by itself.
 constexpr int autoDetectWindowBits = 15 + 32;
 
-// The first offer of output space. Text usually inflates to a few times its
-// compressed size; the space then doubles, so a large result takes a handful
-// of reallocations instead of one per kilobyte.
+// The first offer of output space. A gzip member states its length (modulo
+// 2^32) in its last four bytes; for a zlib stream, eight times the input
+// covers text and logs. Both are only guesses: the space doubles whenever
+// it fills, and the result is the same whatever the guess. Pages that are
+// never written cost nothing, and trim() gives back a gross overestimate.
 constexpr qint64 minimumOutputStep = 1024;
-constexpr qint64 initialGuessLimit = 64 * 1024 * 1024;
+constexpr qint64 zlibGuessFactor = 8;
+constexpr qint64 guessLimit = 64 * 1024 * 1024;
+// Deflate cannot expand data by more than about 1032 to 1.
+constexpr qint64 maximumDeflateRatio = 1032;
 
-// Gives back the memory a result does not use, when that is worth a realloc.
+qint64 firstOutputSpace(const QByteArray &data, qint64 maxSize)
+{
+    const auto *bytes = reinterpret_cast<const uchar *>(data.constData());
+    const qint64 size = data.size();
+    qint64 guess = size * zlibGuessFactor;
+    if (size >= 18 && bytes[0] == 0x1f && bytes[1] == 0x8b) {
+        const qint64 stated = qFromLittleEndian<quint32>(bytes + size - 4);
+        // One byte more than stated, so that the call that ends the stream
+        // leaves space over and no second call is needed to see the end.
+        if (stated < size * maximumDeflateRatio)
+            guess = stated + 1;
+    }
+    return qBound<qint64>(qMin(minimumOutputStep, maxSize), qMin(guess, guessLimit), maxSize);
+}
+
+// Gives back the memory of a result that holds more than twice its size.
+// Up to twice is what growing an array by appending leaves as well; giving
+// that back would only cost the next call fresh pages (a shrunk block is no
+// longer reused by the allocator).
 void trim(QByteArray &array)
 {
-    if (array.capacity() - array.size() > array.size() / 16 + 64)
+    if (array.capacity() > 2 * qint64(array.size()) + 4096)
         array.squeeze();
 }
 } // namespace
@@ -86,8 +110,7 @@ QByteArray GzipStreamWrapperPrivate::uncompress(const QByteArray &data, int maxS
     // unfilled (end of stream, input used up, no progress), and a failure at
     // any point gives an empty result.
     QByteArray out;
-    qint64 capacity = qBound<qint64>(minimumOutputStep, qint64(data.size()) * 4, initialGuessLimit);
-    capacity = qMin<qint64>(capacity, maxSize);
+    qint64 capacity = firstOutputSpace(data, maxSize);
     qint64 produced = 0;
     for (;;) {
         if (produced == capacity) {
