@@ -13,5 +13,7 @@ struct DemoContext
 
 // One function per subsystem; each prints what it does and returns false on failure.
 bool demoWorkers(DemoContext &ctx);
+bool demoCompression(DemoContext &ctx);
+bool demoSerial(DemoContext &ctx);
 
 #endif // KIOSK_DEMOS_H

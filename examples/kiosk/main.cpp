@@ -17,6 +17,8 @@ struct Demo
 
 const Demo demos[] = {
     {"workers", demoWorkers},
+    {"compression", demoCompression},
+    {"serial", demoSerial},
 };
 } // namespace
 

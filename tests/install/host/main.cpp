@@ -22,6 +22,12 @@ int main(int argc, char **argv)
         return 1;
     if (!text.endsWith(QLatin1String("               a")))
         return 2;
+    if (GzipStreamWrapper::gzuncompress(GzipStreamWrapper::gzcompress("host")) != "host")
+        return 3;
+    RS232Settings port(QStringLiteral("Port"));
+    port.setList(port.toList());
+    if (RS232Settings::PORT_NAME != QLatin1String("portName") || port.portSettings() != PortSettings())
+        return 4;
     std::puts("install host ok");
     return 0;
 }
