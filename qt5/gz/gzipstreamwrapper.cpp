@@ -15,12 +15,13 @@ namespace {
 constexpr int autoDetectWindowBits = 15 + 32;
 
 // The first offer of output space. A gzip member states its length (modulo
-// 2^32) in its last four bytes; for a zlib stream, eight times the input
-// covers text and logs. Both are only guesses: the space doubles whenever
-// it fills, and the result is the same whatever the guess. Pages that are
-// never written cost nothing, and trim() gives back a gross overestimate.
+// 2^32) in its last four bytes; for a zlib stream, twice the input. Both are
+// only guesses: the space doubles whenever it fills, and the result is the
+// same whatever the guess. A modest guess that grows suits the allocator
+// better than a generous one that is cut back: blocks of similar size keep
+// being reused instead of fresh pages being mapped for every call.
 constexpr qint64 minimumOutputStep = 1024;
-constexpr qint64 zlibGuessFactor = 8;
+constexpr qint64 zlibGuessFactor = 2;
 constexpr qint64 guessLimit = 64 * 1024 * 1024;
 // Deflate cannot expand data by more than about 1032 to 1.
 constexpr qint64 maximumDeflateRatio = 1032;
