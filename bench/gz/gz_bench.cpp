@@ -3,12 +3,13 @@
 // exact output size up front (which gzuncompress() cannot know); both get a
 // fresh output array per call, as a caller would.
 //
-// Usage: gz_bench [runs]    (default 7; the best run of each is printed)
+// Usage: gz_bench [runs]    (default 9; the best run of each is printed)
 
 #include <gz/gzipstreamwrapper.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QRandomGenerator>
 
 #include <zlib.h>
@@ -124,7 +125,7 @@ double megabytesPerSecond(int bytes, double seconds)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    const int runs = argc > 1 ? qMax(1, QByteArray(argv[1]).toInt()) : 7;
+    const int runs = argc > 1 ? qMax(1, QByteArray(argv[1]).toInt()) : 9;
 
     struct Sample
     {
@@ -136,8 +137,13 @@ int main(int argc, char **argv)
         {"binary mix", binaryMix(8 * 1024 * 1024)},
     };
 
-    std::printf("gz_bench: zlib %s, default level, best of %d runs, MB/s of uncompressed data\n\n", zlibVersion(),
+    std::printf("gz_bench: zlib %s, default level, best of %d runs, MB/s of uncompressed data\n", zlibVersion(),
                 runs);
+    // Other work on the machine skews single figures; the ratios hold up better.
+    QFile loadavg(QStringLiteral("/proc/loadavg"));
+    if (loadavg.open(QIODevice::ReadOnly))
+        std::printf("load average at start: %s\n", loadavg.readLine().split(' ').mid(0, 3).join(' ').constData());
+    std::printf("\n");
     std::printf("%-11s %9s %7s | %12s %9s %6s | %12s %10s %6s\n", "sample", "size", "packed", "gzcompress",
                 "compress", "ratio", "gzuncompress", "uncompress", "ratio");
     bool allSame = true;
