@@ -4,6 +4,7 @@
 #include <qsettingsext/dircreator.h>
 #include <qsettingsext/initconfig.h>
 #include <qsettingsext/jsonsettings.h>
+#include <serial/rs232settings.h>
 #include <values/appversion.h>
 #include <values/appversion_p.h>
 
@@ -34,3 +35,10 @@ const QString InitConfig::LOCALE = QStringLiteral("locale");
 // --- settings formats ---
 QSettings::Format JsonSettings::_jsonFormat = QSettings::registerFormat(
     QStringLiteral("json"), JsonSettings::readJsonFile, JsonSettings::writeJsonFile, Qt::CaseSensitive);
+// --- serial port record keys ---
+const QString RS232Settings::PORT_NAME = QStringLiteral("portName");
+const QString RS232Settings::PORT_BAUDRATE = QStringLiteral("baudrate");
+const QString RS232Settings::PORT_FLOW_CONTROL = QStringLiteral("flowControl");
+const QString RS232Settings::PORT_PARITY = QStringLiteral("parity");
+const QString RS232Settings::PORT_DATABITS = QStringLiteral("dataBits");
+const QString RS232Settings::PORT_STOPBIT = QStringLiteral("stopBit");

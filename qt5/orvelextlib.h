@@ -32,4 +32,10 @@
 #include <zip/zipglobal.h>
 #include <sys/sysutils.h>
 
+#include <serial/irs232settings.h>
+#include <serial/portsettings.h>
+#include <serial/rs232settings.h>
+
+#include <gz/gzipstreamwrapper.h>
+
 #endif // ORVELEXTLIB_H

@@ -18,5 +18,7 @@ bool demoSqlite(DemoContext &ctx);
 bool demoZip(DemoContext &ctx);
 bool demoSys(DemoContext &ctx);
 bool demoSettings(DemoContext &ctx);
+bool demoCompression(DemoContext &ctx);
+bool demoSerial(DemoContext &ctx);
 
 #endif // KIOSK_DEMOS_H

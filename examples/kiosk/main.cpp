@@ -22,6 +22,8 @@ const Demo demos[] = {
     {"zip", demoZip},
     {"sys", demoSys},
     {"settings", demoSettings},
+    {"compression", demoCompression},
+    {"serial", demoSerial},
 };
 } // namespace
 

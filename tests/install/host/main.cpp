@@ -98,6 +98,16 @@ int main(int argc, char **argv)
         check(xml.status() == QSettings::NoError && json.format() == JsonSettings::jsonFormat(),
               "XmlSettings/JsonSettings");
     }
+    { // compression
+        check(GzipStreamWrapper::gzuncompress(GzipStreamWrapper::gzcompress("host")) == "host",
+              "GzipStreamWrapper");
+    }
+    { // serial
+        RS232Settings port(QStringLiteral("Port"));
+        port.setList(port.toList());
+        check(RS232Settings::PORT_NAME == QLatin1String("portName") && port.portSettings() == PortSettings(),
+              "RS232Settings");
+    }
     if (failures)
         return 1;
     std::puts("install host ok");
