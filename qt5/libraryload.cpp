@@ -2,6 +2,7 @@
 // translation unit, so that the order of initialisation is the order below.
 
 #include <qsettingsext/dircreator.h>
+#include <stomp/qstompframe_p.h>
 
 // --- directory and file permission sets ---
 const QFileDevice::Permissions DirCreator::DEFAULT_GROUP =
@@ -14,3 +15,11 @@ const QFileDevice::Permissions DirCreator::FILE_DEFAULT_GROUP =
     DirCreator::FILE_DEFAULT_OWNER | QFileDevice::ReadGroup | QFileDevice::WriteGroup;
 const QFileDevice::Permissions DirCreator::FILE_DEFAULT_ALL =
     DirCreator::FILE_DEFAULT_GROUP | QFileDevice::ReadOther | QFileDevice::WriteOther;
+
+// --- STOMP command words, in the order of the protocol's command list ---
+const QList<QByteArray> stompCommandList = {
+    QByteArrayLiteral("ABORT"),   QByteArrayLiteral("ACK"),         QByteArrayLiteral("BEGIN"),
+    QByteArrayLiteral("COMMIT"),  QByteArrayLiteral("CONNECT"),     QByteArrayLiteral("DISCONNECT"),
+    QByteArrayLiteral("CONNECTED"), QByteArrayLiteral("MESSAGE"),   QByteArrayLiteral("SEND"),
+    QByteArrayLiteral("SUBSCRIBE"), QByteArrayLiteral("UNSUBSCRIBE"), QByteArrayLiteral("RECEIPT"),
+    QByteArrayLiteral("ERROR"),   QByteArrayLiteral("NACK"),        QByteArrayLiteral("STOMP")};

@@ -17,4 +17,9 @@
 
 #include <qsettingsext/dircreator.h>
 
+#include <stomp/qstompclient.h>
+#include <stomp/qstompframe.h>
+#include <stomp/qstomprequestframe.h>
+#include <stomp/qstompresponseframe.h>
+
 #endif // ORVELEXTLIB_H
