@@ -22,6 +22,10 @@ int main(int argc, char **argv)
         return 1;
     if (!text.endsWith(QLatin1String("               a")))
         return 2;
+    QStompRequestFrame frame(QStompRequestFrame::RequestSend);
+    frame.setDestination("/queue/a");
+    if (frame.toByteArray() != "SEND\ndestination:/queue/a\n\n")
+        return 3;
     std::puts("install host ok");
     return 0;
 }
