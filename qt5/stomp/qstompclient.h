@@ -40,7 +40,7 @@ public:
     typedef QList<QPair<QByteArray, QByteArray>> HeaderList;
 
     /// The default limit of buffered bytes of one incomplete frame.
-    static const int DefaultFrameBufferLimit = 8 * 1024 * 1024;
+    static constexpr int DefaultFrameBufferLimit = 8 * 1024 * 1024;
 
     explicit QStompClient(QObject *parent = nullptr);
     /// Does not close the socket (a socket the client created dies with it).
@@ -101,7 +101,8 @@ signals:
     void socketStateChanged(QAbstractSocket::SocketState state);
     /// Once per incoming message that yielded at least one valid frame.
     void frameReceived();
-    /// An incoming message of 1 to 3 bytes whose first byte is LF.
+    /// An incoming message of 1 to 3 bytes whose first byte is LF (while no
+    /// frame is partly received: then such bytes are the end of that frame).
     void heartBeatRecieved();
     /// After each frame sent: the frame's size without NUL and LF.
     void bytesSended(int bytes);
