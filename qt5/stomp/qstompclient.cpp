@@ -66,12 +66,6 @@ void QStompClientPrivate::compactFrameBuffer()
     lengthLinePos = lengthLinePos >= consumed ? lengthLinePos - consumed : -1;
 }
 
-void QStompClientPrivate::clearFrameBuffer()
-{
-    setFrameStart(frameBuffer.size());
-    compactFrameBuffer();
-}
-
 qint64 QStompClientPrivate::lookUpBodyLength()
 {
     QStompPatternFinder &finder = lineBreakSize == 1 ? lengthLf : lengthCrLf;

@@ -63,7 +63,6 @@ public:
     qint64 lookUpBodyLength();
     void setFrameStart(int start);
     void compactFrameBuffer();
-    void clearFrameBuffer();
 
     void _q_socketReadyRead(const QByteArray &data);
     void _q_socketReadyRead(const QString &text);
