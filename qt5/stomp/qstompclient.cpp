@@ -498,9 +498,20 @@ void QStompClient::sendFrame(const QStompRequestFrame &frame)
 
     // A text message carries valid UTF-8 only, and QString ends at a NUL:
     // frames that would change that way go out as binary messages.
-    bool asText = !bytes.contains('\0');
+    bool ascii = true;
+    bool asText = true;
+    for (const char c : bytes) {
+        if (c == '\0') {
+            asText = false;
+            break;
+        }
+        if (c & 0x80)
+            ascii = false;
+    }
     QString text;
-    if (asText) {
+    if (asText && ascii) {
+        text = QString::fromLatin1(bytes.constData(), bytes.size());
+    } else if (asText) {
         QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
         text = stompUtf8Codec()->toUnicode(bytes.constData(), bytes.size(), &state);
         asText = state.invalidChars == 0 && state.remainingChars == 0;

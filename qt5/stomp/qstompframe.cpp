@@ -151,9 +151,8 @@ bool QStompFrame::parseHeaderLine(const QByteArray &line, int number)
     if (colon < 0)
         return false;
     const QByteArray key = line.left(colon).trimmed();
-    const QByteArray lower = key.toLower();
     // Credentials may begin or end with blanks; they are kept as sent.
-    if (lower == "login" || lower == "passcode")
+    if (sameKey(key, QByteArrayLiteral("login")) || sameKey(key, QByteArrayLiteral("passcode")))
         addHeaderValue(key, line.mid(colon + 1));
     else
         addHeaderValue(key, line.mid(colon + 1).trimmed());
