@@ -185,8 +185,8 @@ Rate viaClient(const QUrl &url, const QByteArray &queue, int count)
     return rate;
 }
 
-// The same with hand-written frames over a plain QWebSocket: the received
-// messages are only counted, not parsed.
+// The same with hand-written frames over a plain QWebSocket, byte for byte
+// those of QStompClient; the received messages are only counted, not parsed.
 Rate viaPlainWebSocket(const QUrl &url, const QByteArray &queue, int count, bool flushEach)
 {
     Rate rate;
@@ -211,8 +211,9 @@ Rate viaPlainWebSocket(const QUrl &url, const QByteArray &queue, int count, bool
     if (!waitFor([&] { return loggedIn; }, 10000))
         return rate;
 
-    const QByteArray head = "SEND\ndestination:" + queue + "\ncontent-length:64\n";
-    const QString frame = latin1(head + "\n" + payload() + terminator);
+    // Byte for byte the frames QStompClient::send() writes.
+    const QByteArray head = "content-encoding:UTF-8\ndestination:" + queue + "\ncontent-length:64\n\n";
+    const QString frame = latin1("SEND\n" + head + payload() + terminator);
     QElapsedTimer timer;
     timer.start();
     for (int i = 1; i < count; ++i) {
@@ -220,7 +221,7 @@ Rate viaPlainWebSocket(const QUrl &url, const QByteArray &queue, int count, bool
         if (flushEach)
             socket.flush();
     }
-    socket.sendTextMessage(latin1(head + "receipt:last\n\n" + payload() + terminator));
+    socket.sendTextMessage(latin1("SEND\nreceipt:last\n" + head + payload() + terminator));
     socket.flush();
     if (!waitFor([&] { return confirmed; }, 120000))
         return rate;
