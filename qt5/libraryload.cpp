@@ -5,6 +5,7 @@
 #include <qsettingsext/initconfig.h>
 #include <qsettingsext/jsonsettings.h>
 #include <serial/rs232settings.h>
+#include <stomp/qstompframe_p.h>
 #include <values/appversion.h>
 #include <values/appversion_p.h>
 
@@ -42,3 +43,10 @@ const QString RS232Settings::PORT_FLOW_CONTROL = QStringLiteral("flowControl");
 const QString RS232Settings::PORT_PARITY = QStringLiteral("parity");
 const QString RS232Settings::PORT_DATABITS = QStringLiteral("dataBits");
 const QString RS232Settings::PORT_STOPBIT = QStringLiteral("stopBit");
+// --- STOMP command words, in the order of the protocol's command list ---
+const QList<QByteArray> stompCommandList = {
+    QByteArrayLiteral("ABORT"),   QByteArrayLiteral("ACK"),         QByteArrayLiteral("BEGIN"),
+    QByteArrayLiteral("COMMIT"),  QByteArrayLiteral("CONNECT"),     QByteArrayLiteral("DISCONNECT"),
+    QByteArrayLiteral("CONNECTED"), QByteArrayLiteral("MESSAGE"),   QByteArrayLiteral("SEND"),
+    QByteArrayLiteral("SUBSCRIBE"), QByteArrayLiteral("UNSUBSCRIBE"), QByteArrayLiteral("RECEIPT"),
+    QByteArrayLiteral("ERROR"),   QByteArrayLiteral("NACK"),        QByteArrayLiteral("STOMP")};

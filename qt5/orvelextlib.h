@@ -38,4 +38,9 @@
 
 #include <gz/gzipstreamwrapper.h>
 
+#include <stomp/qstompclient.h>
+#include <stomp/qstompframe.h>
+#include <stomp/qstomprequestframe.h>
+#include <stomp/qstompresponseframe.h>
+
 #endif // ORVELEXTLIB_H

@@ -108,6 +108,11 @@ int main(int argc, char **argv)
         check(RS232Settings::PORT_NAME == QLatin1String("portName") && port.portSettings() == PortSettings(),
               "RS232Settings");
     }
+    { // stomp
+        QStompRequestFrame frame(QStompRequestFrame::RequestSend);
+        frame.setDestination("/queue/a");
+        check(frame.toByteArray() == "SEND\ndestination:/queue/a\n\n", "QStompRequestFrame");
+    }
     if (failures)
         return 1;
     std::puts("install host ok");
