@@ -17,4 +17,6 @@
 
 #include <qsettingsext/dircreator.h>
 
+#include <httpfileloader/httpfileloader.h>
+
 #endif // ORVELEXTLIB_H
