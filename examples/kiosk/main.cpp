@@ -17,6 +17,7 @@ struct Demo
 
 const Demo demos[] = {
     {"workers", demoWorkers},
+    {"http", demoHttp},
 };
 } // namespace
 

@@ -59,11 +59,13 @@ public:
     qint64 calcOffset() const;
 
     /// Timing of this loader; starts as defaultTiming(). Set it before the
-    /// loader starts, from the thread that owns the loader.
+    /// loader starts, from the thread that owns the loader (limits as for
+    /// setDefaultTiming()).
     Timing timing() const;
     void setTiming(const Timing &timing);
     /// Timing given to loaders created from now on, the static download()
-    /// included. Any thread. Values below 0 are taken as 0.
+    /// included. Any thread. Delays below 0 are taken as 0, a request
+    /// timeout below 1 as 1.
     static Timing defaultTiming();
     static void setDefaultTiming(const Timing &timing);
 

@@ -25,8 +25,13 @@ public:
     static constexpr int MinHalvedBlockSize = 16384;
     // Requests in a row without data before the loader gives up.
     static constexpr int MaxAttempts = 5;
-    // Reads of at most blockSize bytes taken from one ranged reply.
+    // Blocks taken at most from one ranged reply.
     static constexpr int MaxReadsPerReply = 10;
+    // A body without an announced length (or not a whole file) is cut off
+    // past ten blocks or this many bytes, whichever is more.
+    static constexpr qint64 MinReplyLimit = 16 * 1024 * 1024;
+    // Largest piece moved from a reply to the side file at once.
+    static constexpr int ReadPieceSize = 1024 * 1024;
 
     void createManager();
     void deleteTimersAndManager();
@@ -61,6 +66,7 @@ public:
     // The reply of the request in flight; answers to requests the loader has
     // already given up on are dropped.
     QPointer<QNetworkReply> currentReply;
+    QByteArray readBuffer;
     // Total size announced by the previous block, -1 before the first one.
     qint64 lastTotal = -1;
 };

@@ -258,6 +258,7 @@ private slots:
     void staticDownloadWiresReceiver();
     void staticDownloadRefusesEmptyArguments();
     void unreachablePortGivesUp();
+    void defaultTimingReachesStaticDownload();
 
     // against the scripted server
     void headerErrorsGiveUp_data();
@@ -266,6 +267,7 @@ private slots:
     void wholeFileWrittenOnce_data();
     void wholeFileWrittenOnce();
     void rangeIgnoredGivesUp();
+    void longerPartTakesTenBlocks();
     void stalledReplyTimesOut();
     void timeoutsHalveBlocksThenGiveUp();
     void authenticationRequired();
@@ -547,6 +549,28 @@ void tst_HttpFileLoader::unreachablePortGivesUp()
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("file.bin"))));
 }
 
+void tst_HttpFileLoader::defaultTimingReachesStaticDownload()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const HttpFileLoader::Timing saved = HttpFileLoader::defaultTiming();
+    QCOMPARE(saved.requestTimeout, 180000);
+    QCOMPARE(saved.retryDelay, 10000);
+    QCOMPARE(saved.timeoutRetryDelay, 2000);
+    const auto restore = qScopeGuard([saved] { HttpFileLoader::setDefaultTiming(saved); });
+    HttpFileLoader::setDefaultTiming(fastTiming());
+
+    // With the default 10 s between retries this would take 40 s.
+    for (int i = 0; i < 5; ++i)
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("ConnectionRefusedError")));
+    Receiver receiver;
+    const QPointer<QThread> thread = HttpFileLoader::download(
+        QStringLiteral("http://127.0.0.1:%1/file.bin").arg(PeerProcess::freePort()),
+        dir.filePath(QStringLiteral("file.bin")), &receiver, SLOT(onFinished(QString)));
+    QTRY_COMPARE_WITH_TIMEOUT(receiver.finishedFiles, QStringList{QString()}, 8000);
+    QTRY_VERIFY(thread.isNull());
+}
+
 void tst_HttpFileLoader::headerErrorsGiveUp_data()
 {
     QTest::addColumn<QByteArray>("status");
@@ -674,6 +698,27 @@ void tst_HttpFileLoader::rangeIgnoredGivesUp()
     QCOMPARE(server.requests.size(), 6);
     QCOMPARE(run.progress, (QList<int>{10, 10, 10, 10, 10, 10}));
     QCOMPARE(QFileInfo(target + QStringLiteral(".part")).size(), qint64(10000));
+}
+
+void tst_HttpFileLoader::longerPartTakesTenBlocks()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    // Thirty blocks for every request of one: ten of them are taken.
+    const QByteArray data = randomBytes(95000, 37);
+    ScriptedServer server([&](QTcpSocket *socket, const ScriptedServer::Request &request, int) {
+        ScriptedServer::Request longer = request;
+        longer.end = request.start + 30000 - 1;
+        ScriptedServer::serveRange(socket, longer, data);
+    });
+    const QString target = dir.filePath(QStringLiteral("file.bin"));
+    Run run(server.url(), target, 1000);
+    QVERIFY(run.exec());
+    QCOMPARE(run.events, QStringList{QStringLiteral("finished(%1)").arg(target)});
+    QCOMPARE(fileSha256(target), sha256(data));
+    QCOMPARE(server.ranges().mid(0, 3),
+             (QList<QByteArray>{"bytes=0-1000", "bytes=10000-11000", "bytes=20000-21000"}));
+    QCOMPARE(run.progress.mid(0, 3), (QList<int>{10, 21, 31}));
 }
 
 void tst_HttpFileLoader::stalledReplyTimesOut()

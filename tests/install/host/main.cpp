@@ -2,6 +2,7 @@
 // path, and touches an exported symbol of each subsystem.
 #include <orvelextlib.h>
 #include <workers/abstractworker.h>
+#include <httpfileloader/httpfileloader.h>
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -22,6 +23,9 @@ int main(int argc, char **argv)
         return 1;
     if (!text.endsWith(QLatin1String("               a")))
         return 2;
+    const HttpFileLoader loader(QStringLiteral("http://127.0.0.1:1/f.bin"), QStringLiteral("f.bin"));
+    if (loader.partFilePath() != QLatin1String("f.bin.part"))
+        return 3;
     std::puts("install host ok");
     return 0;
 }
