@@ -733,7 +733,7 @@ void tst_HttpFileLoader::stalledReplyTimesOut()
     });
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^\"DOWNLOAD TIMEOUT\" \"http")));
     const QString target = dir.filePath(QStringLiteral("file.bin"));
-    Run run(server.url(), target, 40000, fastTiming(300));
+    Run run(server.url(), target, 40000, fastTiming(1000));
     QVERIFY(run.exec());
     QCOMPARE(run.events, QStringList{QStringLiteral("finished(%1)").arg(target)});
     QCOMPARE(fileSha256(target), sha256(data));
