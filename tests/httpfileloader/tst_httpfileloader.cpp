@@ -320,7 +320,7 @@ void tst_HttpFileLoader::downloadsFiles_data()
     QTest::newRow("one-byte-more") << qint64(65538) << 65536;
     QTest::newRow("several-blocks") << qint64(5 * 65536 + 7) << 65536;
     QTest::newRow("few-mib") << qint64(3 * 1024 * 1024 + 123) << 256 * 1024;
-    QTest::newRow("default-block-size") << qint64(2 * 1024 * 1024 + 5) << 0;
+    QTest::newRow("default-block-size") << qint64(5 * 1024 * 1024 + 5) << 0;
 }
 
 void tst_HttpFileLoader::downloadsFiles()
