@@ -78,7 +78,7 @@ HttpFileLoaderPrivate::HttpFileLoaderPrivate(HttpFileLoader *q, const QString &u
 {
 }
 
-void HttpFileLoaderPrivate::createManager()
+void HttpFileLoaderPrivate::createManager(bool acceptTlsErrors)
 {
     Q_Q(HttpFileLoader);
     manager = new QNetworkAccessManager(q);
@@ -89,8 +89,10 @@ void HttpFileLoaderPrivate::createManager()
     QObject::connect(manager,
                      SIGNAL(proxyAuthenticationRequired(QNetworkProxy,QAuthenticator*)), q,
                      SLOT(proxyAuthenticationRequired(QNetworkProxy,QAuthenticator*)));
-    QObject::connect(manager, SIGNAL(sslErrors(QNetworkReply*,QList<QSslError>)), q,
-                     SLOT(onSslErrors(QNetworkReply*,QList<QSslError>)));
+    if (acceptTlsErrors) {
+        QObject::connect(manager, SIGNAL(sslErrors(QNetworkReply*,QList<QSslError>)), q,
+                         SLOT(onSslErrors(QNetworkReply*,QList<QSslError>)));
+    }
 }
 
 void HttpFileLoaderPrivate::deleteTimersAndManager()
@@ -319,7 +321,7 @@ bool HttpFileLoader::doStart()
     Q_D(HttpFileLoader);
     d->attempts = 0;
     d->deleteTimersAndManager();
-    d->createManager();
+    d->createManager(true);
 
     d->timeoutTimer = new QTimer(this);
     d->timeoutTimer->setInterval(d->timing.requestTimeout);
@@ -581,9 +583,7 @@ void HttpFileLoader::downloadTimeout()
         d->emitFailure(true);
         return;
     }
-    // The new manager is wired like the first, so a server whose certificate
-    // was accepted before is still accepted after a timeout.
-    d->createManager();
+    d->createManager(false);
     if (d->blockSize > HttpFileLoaderPrivate::MinHalvedBlockSize)
         d->blockSize /= 2;
     d->restartTimer->stop();

@@ -99,6 +99,9 @@ protected:
 
 private slots:
     void download();
+    // Accepts the certificate problems of requests made by the manager created
+    // at start (kiosk servers with their own certificates rely on it); the
+    // managers made after a timeout do not.
     void onSslErrors(QNetworkReply *reply, QList<QSslError> errors);
     void authenticationRequired(QNetworkReply *reply, QAuthenticator *authenticator);
     void finished(QNetworkReply *reply);

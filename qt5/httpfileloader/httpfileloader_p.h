@@ -33,7 +33,9 @@ public:
     // Largest piece moved from a reply to the side file at once.
     static constexpr int ReadPieceSize = 1024 * 1024;
 
-    void createManager();
+    // Only the manager made at start accepts certificate problems; the ones
+    // made after a timeout report them as errors.
+    void createManager(bool acceptTlsErrors);
     void deleteTimersAndManager();
     // Retries through the restart timer after `delayMs`, or gives up once
     // MaxAttempts requests in a row brought nothing.
