@@ -43,4 +43,6 @@
 #include <stomp/qstomprequestframe.h>
 #include <stomp/qstompresponseframe.h>
 
+#include <httpfileloader/httpfileloader.h>
+
 #endif // ORVELEXTLIB_H

@@ -21,5 +21,6 @@ bool demoSettings(DemoContext &ctx);
 bool demoCompression(DemoContext &ctx);
 bool demoSerial(DemoContext &ctx);
 bool demoStomp(DemoContext &ctx);
+bool demoHttp(DemoContext &ctx);
 
 #endif // KIOSK_DEMOS_H

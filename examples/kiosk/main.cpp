@@ -25,6 +25,7 @@ const Demo demos[] = {
     {"compression", demoCompression},
     {"serial", demoSerial},
     {"stomp", demoStomp},
+    {"http", demoHttp},
 };
 } // namespace
 
