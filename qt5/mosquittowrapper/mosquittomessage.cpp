@@ -2,6 +2,8 @@
 
 #include <mosquitto.h>
 
+#include <cstring>
+
 class MosquittoMessagePrivate : public QSharedData
 {
 public:
@@ -18,13 +20,24 @@ MosquittoMessage::MosquittoMessage()
 }
 
 MosquittoMessage::MosquittoMessage(const mosquitto_message *msg)
+    : MosquittoMessage(msg, QByteArray())
+{
+}
+
+MosquittoMessage::MosquittoMessage(const mosquitto_message *msg, const QByteArray &knownTopic)
     : d(new MosquittoMessagePrivate)
 {
     if (!msg)
         return;
     d->id = msg->mid;
-    if (msg->topic)
-        d->topic = QByteArray(msg->topic);
+    if (msg->topic) {
+        const size_t length = std::strlen(msg->topic);
+        if (!knownTopic.isEmpty() && size_t(knownTopic.size()) == length
+            && std::memcmp(knownTopic.constData(), msg->topic, length) == 0)
+            d->topic = knownTopic;
+        else
+            d->topic = QByteArray(msg->topic, int(length));
+    }
     if (msg->payloadlen > 0) {
         d->payload = QByteArray(static_cast<const char *>(msg->payload), msg->payloadlen);
         d->qos = msg->qos;

@@ -22,6 +22,9 @@ public:
     /// default message; a record with an empty payload keeps qos 0 and retain
     /// false whatever it says.
     explicit MosquittoMessage(const mosquitto_message *msg);
+    /// As above, sharing `knownTopic` when the record's topic has the same
+    /// bytes (a receiver mostly sees the same few topics).
+    MosquittoMessage(const mosquitto_message *msg, const QByteArray &knownTopic);
     MosquittoMessage(const MosquittoMessage &other);
     MosquittoMessage(MosquittoMessage &&other) noexcept;
     MosquittoMessage &operator=(const MosquittoMessage &other);

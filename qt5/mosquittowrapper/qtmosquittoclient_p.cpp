@@ -362,7 +362,8 @@ void QtMosquittoClientPrivate::on_publish(int)
 void QtMosquittoClientPrivate::on_message(const struct mosquitto_message *message)
 {
     const NoCancellation guard;
-    const MosquittoMessage msg(message);
+    const MosquittoMessage msg(message, m_lastTopic);
+    m_lastTopic = msg.topic();
     if (msg.isValid())
         emit recieved(msg);
 }

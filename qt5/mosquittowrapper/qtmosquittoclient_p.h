@@ -105,6 +105,8 @@ private:
     std::atomic<bool> m_connected{false};
     std::atomic<bool> m_asyncConnect{false};
     std::atomic<bool> m_loopRunning{false};
+    // Touched only by the thread that runs the callbacks.
+    QByteArray m_lastTopic;
 
     Q_DISABLE_COPY(QtMosquittoClientPrivate)
 };

@@ -14,6 +14,7 @@ private slots:
     void messageFromRecord_data();
     void messageFromRecord();
     void nullRecordGivesDefaults();
+    void knownTopicIsSharedOnlyWhenEqual();
     void messageEquality();
     void configDefaults();
     void configModeIsZeroOrOne_data();
@@ -73,6 +74,25 @@ void tst_MosquittoValues::nullRecordGivesDefaults()
     QCOMPARE(msg, MosquittoMessage());
     QVERIFY(!msg.isValid());
     QCOMPARE(msg.id(), 0);
+}
+
+void tst_MosquittoValues::knownTopicIsSharedOnlyWhenEqual()
+{
+    char topic[] = "a/b";
+    char body[] = "x";
+    mosquitto_message record{};
+    record.topic = topic;
+    record.payload = body;
+    record.payloadlen = 1;
+
+    const QByteArray same("a/b");
+    QCOMPARE(MosquittoMessage(&record, same).topic().constData(), same.constData());
+    for (const QByteArray &other : {QByteArray("a/c"), QByteArray("a/bc"), QByteArray("a/"),
+                                    QByteArray()}) {
+        const MosquittoMessage msg(&record, other);
+        QCOMPARE(msg.topic(), QByteArray("a/b"));
+        QVERIFY(msg.topic().constData() != other.constData());
+    }
 }
 
 void tst_MosquittoValues::messageEquality()

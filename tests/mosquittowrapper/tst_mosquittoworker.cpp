@@ -15,6 +15,7 @@
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include <algorithm>
 #include <memory>
@@ -139,6 +140,7 @@ private slots:
     void modeChoosesClientClass_data();
     void modeChoosesClientClass();
     void createFactoryWithoutWorker();
+    void secondStartReplacesClientAndTimer();
     void messagesReachEveryHandler_data();
     void messagesReachEveryHandler();
     void handlerPublishIsRetainedQos0_data();
@@ -232,6 +234,25 @@ void tst_MosquittoWorker::createFactoryWithoutWorker()
     TestController controller(MosquittoConfig(), {}, 1000);
     QCOMPARE(controller.factoryFor(nullptr), nullptr);
     QVERIFY(controller.findChildren<MosquittoHandlersFactory *>().isEmpty());
+}
+
+void tst_MosquittoWorker::secondStartReplacesClientAndTimer()
+{
+    // Driven directly in this thread, without a worker thread.
+    MosquittoWorker worker(config(m_broker, 0), {});
+    QSignalSpy started(&worker, &AbstractWorker::started);
+    worker.start();
+    worker.start();
+    QCOMPARE(started.count(), 2);
+    QCOMPARE(worker.findChildren<QtMosquittoClientBase *>().count(), 1);
+    // The replaced timer goes once control is back in the event loop.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCOMPARE(worker.findChildren<QTimer *>().count(), 1);
+    QCOMPARE(worker.findChildren<QTimer *>().at(0)->interval(), BaseMosquittoWorker::DefaultWatchInterval);
+    worker.stop();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(worker.findChildren<QtMosquittoClientBase *>().isEmpty());
+    QVERIFY(worker.findChildren<QTimer *>().isEmpty());
 }
 
 void tst_MosquittoWorker::messagesReachEveryHandler_data()
