@@ -13,5 +13,6 @@ struct DemoContext
 
 // One function per subsystem; each prints what it does and returns false on failure.
 bool demoWorkers(DemoContext &ctx);
+bool demoMqtt(DemoContext &ctx);
 
 #endif // KIOSK_DEMOS_H

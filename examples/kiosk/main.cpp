@@ -17,6 +17,7 @@ struct Demo
 
 const Demo demos[] = {
     {"workers", demoWorkers},
+    {"mqtt", demoMqtt},
 };
 } // namespace
 

@@ -22,6 +22,10 @@ int main(int argc, char **argv)
         return 1;
     if (!text.endsWith(QLatin1String("               a")))
         return 2;
+    MosquittoConfig mqtt;
+    mqtt.setMode(2);
+    if (mqtt.port() != 1883 || mqtt.mode() != 0)
+        return 3;
     std::puts("install host ok");
     return 0;
 }
