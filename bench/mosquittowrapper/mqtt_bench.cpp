@@ -5,7 +5,7 @@
 // through factory, worker and client to the broker and back to the handler,
 // for mode 0 (asynchronous client) and mode 1 (threaded client).
 //
-// Usage: mqtt_bench [messages] [round trips]
+// Usage: mqtt_bench [messages] [round trips] [runs] [mode 1 loop timeout ms]
 
 #include <mosquittowrapper/basemosquittocontroller.h>
 #include <mosquittowrapper/basemosquittohandler.h>
@@ -242,6 +242,10 @@ Latency plainRoundTrip(const MosquittoBroker &broker, int rounds)
 
 // --- client level -------------------------------------------------------------
 
+// Milliseconds the threaded client's loop may wait for the socket: 0 polls
+// (lowest latency, a busy thread), more frees the CPU but delays requests.
+int syncLoopTimeout = 0;
+
 MosquittoConfig configFor(const MosquittoBroker &broker, int mode)
 {
     MosquittoConfig c;
@@ -251,7 +255,7 @@ MosquittoConfig configFor(const MosquittoBroker &broker, int mode)
     c.setMode(mode);
     // The threaded client polls libmosquitto; let it poll as often as it can.
     c.setSyncLoopInterval(0);
-    c.setSyncLoopTimeout(0);
+    c.setSyncLoopTimeout(syncLoopTimeout);
     return c;
 }
 
@@ -490,6 +494,7 @@ int main(int argc, char **argv)
     const long count = argc > 1 ? std::max(1000L, std::atol(argv[1])) : 100000;
     const int rounds = argc > 2 ? std::max(10, std::atoi(argv[2])) : 2000;
     const int repetitions = argc > 3 ? std::max(1, std::atoi(argv[3])) : 3;
+    syncLoopTimeout = argc > 4 ? std::max(0, std::atoi(argv[4])) : 0;
 
     if (!MosquittoBroker::isAvailable()) {
         std::puts("mqtt_bench: skipped: mosquitto is not installed");
@@ -543,8 +548,9 @@ int main(int argc, char **argv)
         std::printf("%-34s %10.1f %10.1f\n", s->name, l.medianUs, l.p99Us);
     }
     std::printf("\ncpu us: CPU time of the bench process per message (all its threads, broker "
-                "excluded), median run.\nmode 1 polls with syncLoopInterval 0 and "
-                "syncLoopTimeout 0.\n");
+                "excluded), median run.\nmode 1 runs with syncLoopInterval 0 and "
+                "syncLoopTimeout %d.\n",
+                syncLoopTimeout);
 
     broker.stop();
     QtMosquittoClientBase::release();
