@@ -78,9 +78,16 @@ class CountingWorker : public MosquittoWorker
 public:
     using MosquittoWorker::MosquittoWorker;
     QAtomicInt clients;
+    QAtomicInt ticks;
     QAtomicPointer<const QMetaObject> clientClass;
 
 protected:
+    void doReconnect() override
+    {
+        ticks.ref();
+        MosquittoWorker::doReconnect();
+    }
+
     void createClient() override
     {
         const bool had = client() != nullptr;
@@ -148,6 +155,7 @@ private slots:
     void resubscribesAfterBrokerRestart_data();
     void resubscribesAfterBrokerRestart();
     void reconnectTimeoutRebuildsOpenConnection();
+    void zeroReconnectTimeoutKeepsOpenConnection();
     void refusedConnectionIsLogged();
 
 private:
@@ -393,6 +401,27 @@ void tst_MosquittoWorker::reconnectTimeoutRebuildsOpenConnection()
     QTRY_COMPARE(threadCount(), m_threadsAtStart);
     QCOMPARE(m_broker.log().count(QLatin1String(" as rebuilt_")),
              m_broker.log().count(QLatin1String("Client rebuilt_")));
+}
+
+void tst_MosquittoWorker::zeroReconnectTimeoutKeepsOpenConnection()
+{
+    MosquittoConfig c = config(m_broker, 0);
+    c.setReconnectTimeout(0);
+    TestController controller(c, {QStringLiteral("keep/t")}, 20);
+    QVERIFY(m_broker.publish("keep/t", "kept", {QStringLiteral("-r")}));
+    const auto clearRetained =
+        qScopeGuard([&] { m_broker.publish("keep/t", QByteArray(), {QStringLiteral("-r")}); });
+    const auto stopController = qScopeGuard([&] { controller.stop(); });
+    controller.start();
+    EchoHandler echo;
+    controller.factory->registreExistingHandler(&echo);
+    QTRY_COMPARE_WITH_TIMEOUT(echo.seen.count(), 1, 10000);
+    // (A tick before the first acknowledgement may rebuild; none after it.)
+    const int clientsWhenConnected = controller.worker->clients.loadAcquire();
+    const int ticksWhenConnected = controller.worker->ticks.loadAcquire();
+    QTRY_VERIFY_WITH_TIMEOUT(controller.worker->ticks.loadAcquire() >= ticksWhenConnected + 10, 10000);
+    QCOMPARE(controller.worker->clients.loadAcquire(), clientsWhenConnected);
+    QCOMPARE(echo.seen.count(), 1);
 }
 
 void tst_MosquittoWorker::refusedConnectionIsLogged()
