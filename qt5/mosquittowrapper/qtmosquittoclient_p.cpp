@@ -1,5 +1,7 @@
 #include "qtmosquittoclient_p.h"
 
+#include <QDeadlineTimer>
+
 #include <cerrno>
 #include <cstring>
 
@@ -348,10 +350,32 @@ void QtMosquittoClientPrivate::on_connect(int rc)
     emit connected();
 }
 
+int QtMosquittoClientPrivate::disconnections() const
+{
+    QMutexLocker lock(&m_disconnectMutex);
+    return m_disconnections;
+}
+
+bool QtMosquittoClientPrivate::waitForDisconnection(int seen, int msecs)
+{
+    QDeadlineTimer deadline(msecs);
+    QMutexLocker lock(&m_disconnectMutex);
+    while (m_disconnections <= seen) {
+        if (!m_disconnectCondition.wait(&m_disconnectMutex, deadline))
+            return m_disconnections > seen;
+    }
+    return true;
+}
+
 void QtMosquittoClientPrivate::on_disconnect(int)
 {
     const NoCancellation guard;
     m_connected = false;
+    {
+        QMutexLocker lock(&m_disconnectMutex);
+        ++m_disconnections;
+        m_disconnectCondition.wakeAll();
+    }
     emit disconnected();
 }
 

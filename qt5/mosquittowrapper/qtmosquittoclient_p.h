@@ -9,7 +9,9 @@
 #include <mosquittowrapper/mosquittomessage.h>
 
 #include <QByteArray>
+#include <QMutex>
 #include <QNetworkProxy>
+#include <QWaitCondition>
 #include <QObject>
 #include <QString>
 
@@ -76,6 +78,12 @@ public:
     /// while libmosquitto's network thread runs.
     bool isConnected() const;
     bool isLoopRunning() const { return m_loopRunning.load(std::memory_order_acquire); }
+    /// Number of disconnection callbacks so far; any thread.
+    int disconnections() const;
+    /// Blocks until the disconnection callback has run more than `seen`
+    /// times in all, or `msecs` have passed. For libmosquitto's own thread
+    /// finishing a requested disconnect; any thread but that one.
+    bool waitForDisconnection(int seen, int msecs);
 
     qtmosquitto::MosquittoErrorCode errCode(int rc) const;
     qtmosquitto::MosquittoErrorCode conResCode(int rc) const;
@@ -105,6 +113,9 @@ private:
     std::atomic<bool> m_connected{false};
     std::atomic<bool> m_asyncConnect{false};
     std::atomic<bool> m_loopRunning{false};
+    mutable QMutex m_disconnectMutex;
+    QWaitCondition m_disconnectCondition;
+    int m_disconnections = 0;
     // Touched only by the thread that runs the callbacks.
     QByteArray m_lastTopic;
 

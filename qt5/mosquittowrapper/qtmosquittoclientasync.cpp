@@ -39,12 +39,20 @@ void QtMosquittoClientAsync::doOpen()
     }
 }
 
+// Loopback answers in microseconds; a stuck peer must not hold close() long.
+static constexpr int DisconnectWaitMs = 1000;
+
 void QtMosquittoClientAsync::doClose()
 {
     QtMosquittoClientPrivate *b = binding();
     if (!b)
         return;
-    b->mosquittoDisconnect();
+    const int seen = b->disconnections();
+    // libmosquitto's thread writes the DISCONNECT and closes the socket; a
+    // forced stop right away would cancel it first, and the broker would take
+    // a deliberate close for a lost client (and publish its will).
+    if (b->mosquittoDisconnect() && b->isLoopRunning())
+        b->waitForDisconnection(seen, DisconnectWaitMs);
     b->mosquittoLoopStop(true);
 }
 
