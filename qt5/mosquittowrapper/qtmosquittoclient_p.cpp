@@ -194,11 +194,20 @@ bool QtMosquittoClientPrivate::canSend() const
              && !m_loopRunning.load(std::memory_order_acquire));
 }
 
+// libmosquitto takes topics as C strings: a NUL inside would silently cut
+// the topic short and address another one.
+static bool hasNul(const QByteArray &topic)
+{
+    return topic.contains('\0');
+}
+
 bool QtMosquittoClientPrivate::mosquittoPublish(const MosquittoMessage &msg)
 {
     if (!canSend())
         return false;
     const QByteArray topic = msg.topic();
+    if (hasNul(topic))
+        return report("mosquittoPublish", MOSQ_ERR_INVAL);
     const QByteArray payload = msg.payload();
     return report("mosquittoPublish", publish(nullptr, topic.constData(), payload.size(),
                                               payload.constData(), msg.qos(), msg.retain()));
@@ -208,6 +217,8 @@ bool QtMosquittoClientPrivate::mosquittoSubscribe(const QByteArray &sub, int qos
 {
     if (!canSend())
         return false;
+    if (hasNul(sub))
+        return report("mosquittoSubscribe", MOSQ_ERR_INVAL);
     return report("mosquittoSubscribe", subscribe(nullptr, sub.constData(), qos));
 }
 
@@ -215,6 +226,8 @@ bool QtMosquittoClientPrivate::mosquittoUnsubscribe(const QByteArray &sub)
 {
     if (!canSend())
         return false;
+    if (hasNul(sub))
+        return report("mosquittoUnsubscribe", MOSQ_ERR_INVAL);
     return report("mosquittoUnsubscribe", unsubscribe(nullptr, sub.constData()));
 }
 

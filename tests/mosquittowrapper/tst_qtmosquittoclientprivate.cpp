@@ -45,6 +45,8 @@ private slots:
     void operationsBeforeConnackReturnFalseSilently();
     void asyncConnectionCountsOnlyWithNetworkThread();
     void failingSubscribeNamesTheOperation();
+    void topicWithNulIsRefused_data();
+    void topicWithNulIsRefused();
     void refusedConnackArrivesAsUnknownWithText();
     void closedPortIsSystemErrorWithErrnoText();
     void emptyPayloadProducesNothing();
@@ -173,6 +175,42 @@ void tst_QtMosquittoClientPrivate::failingSubscribeNamesTheOperation()
              qtmosquitto::InvalidArguments);
     QCOMPARE(errors.at(0).at(1).toString(),
              QStringLiteral("mosquittoSubscribe: ") + QString::fromUtf8(mosquitto_strerror(3)));
+}
+
+void tst_QtMosquittoClientPrivate::topicWithNulIsRefused_data()
+{
+    QTest::addColumn<QString>("operation");
+    QTest::newRow("publish") << QStringLiteral("mosquittoPublish");
+    QTest::newRow("subscribe") << QStringLiteral("mosquittoSubscribe");
+    QTest::newRow("unsubscribe") << QStringLiteral("mosquittoUnsubscribe");
+}
+
+void tst_QtMosquittoClientPrivate::topicWithNulIsRefused()
+{
+    QFETCH(QString, operation);
+    QtMosquittoClientPrivate binding;
+    QSignalSpy connected(&binding, &QtMosquittoClientPrivate::connected);
+    QSignalSpy errors(&binding, &QtMosquittoClientPrivate::mosquittoError);
+    QVERIFY(binding.mosquittoConnect(m_broker.host(), m_broker.port(), 60));
+    QVERIFY(pump(binding, [&] { return connected.count() == 1; }));
+
+    // Cut at the NUL, it would address "nul/a" instead.
+    const QByteArray topic("nul/a\0b", 7);
+    MosquittoMessage msg;
+    msg.setTopic(topic);
+    msg.setPayload("p");
+    bool result = true;
+    if (operation == QLatin1String("mosquittoPublish"))
+        result = binding.mosquittoPublish(msg);
+    else if (operation == QLatin1String("mosquittoSubscribe"))
+        result = binding.mosquittoSubscribe(topic, 0);
+    else
+        result = binding.mosquittoUnsubscribe(topic);
+    QVERIFY(!result);
+    QCOMPARE(errors.count(), 1);
+    QCOMPARE(errors.at(0).at(0).value<qtmosquitto::MosquittoErrorCode>(),
+             qtmosquitto::InvalidArguments);
+    QVERIFY(errors.at(0).at(1).toString().startsWith(operation + QLatin1String(": ")));
 }
 
 void tst_QtMosquittoClientPrivate::refusedConnackArrivesAsUnknownWithText()
