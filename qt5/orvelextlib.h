@@ -45,4 +45,17 @@
 
 #include <httpfileloader/httpfileloader.h>
 
+#include <mosquittowrapper/basemosquittocontroller.h>
+#include <mosquittowrapper/basemosquittohandler.h>
+#include <mosquittowrapper/basemosquittoworker.h>
+#include <mosquittowrapper/mosquittoconfig.h>
+#include <mosquittowrapper/mosquittoerrorcode.h>
+#include <mosquittowrapper/mosquittohandlersfactory.h>
+#include <mosquittowrapper/mosquittomessage.h>
+#include <mosquittowrapper/mosquittoworker.h>
+#include <mosquittowrapper/qtmosquittoclient.h>
+#include <mosquittowrapper/qtmosquittoclientasync.h>
+#include <mosquittowrapper/qtmosquittoclientbase.h>
+#include <mosquittowrapper/qtmosquittoclientsync.h>
+
 #endif // ORVELEXTLIB_H

@@ -22,5 +22,6 @@ bool demoCompression(DemoContext &ctx);
 bool demoSerial(DemoContext &ctx);
 bool demoStomp(DemoContext &ctx);
 bool demoHttp(DemoContext &ctx);
+bool demoMqtt(DemoContext &ctx);
 
 #endif // KIOSK_DEMOS_H

@@ -26,6 +26,7 @@ const Demo demos[] = {
     {"serial", demoSerial},
     {"stomp", demoStomp},
     {"http", demoHttp},
+    {"mqtt", demoMqtt},
 };
 } // namespace
 

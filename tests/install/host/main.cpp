@@ -118,6 +118,11 @@ int main(int argc, char **argv)
         const HttpFileLoader loader(QStringLiteral("http://127.0.0.1:1/f.bin"), QStringLiteral("f.bin"));
         check(loader.partFilePath() == QLatin1String("f.bin.part"), "HttpFileLoader");
     }
+    { // mqtt
+        MosquittoConfig mqtt;
+        mqtt.setMode(2);
+        check(mqtt.port() == 1883 && mqtt.mode() == 0, "MosquittoConfig");
+    }
     if (failures)
         return 1;
     std::puts("install host ok");
