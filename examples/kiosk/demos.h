@@ -16,5 +16,6 @@ bool demoWorkers(DemoContext &ctx);
 bool demoValues(DemoContext &ctx);
 bool demoSqlite(DemoContext &ctx);
 bool demoZip(DemoContext &ctx);
+bool demoLogger(DemoContext &ctx);
 
 #endif // KIOSK_DEMOS_H

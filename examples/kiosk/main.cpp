@@ -20,6 +20,7 @@ const Demo demos[] = {
     {"values", demoValues},
     {"sqlite", demoSqlite},
     {"zip", demoZip},
+    {"logger", demoLogger},
 };
 } // namespace
 

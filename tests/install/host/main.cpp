@@ -67,6 +67,10 @@ int main(int argc, char **argv)
     UnZip unzip;
     if (zip.addFile(QStringLiteral("x")) != Zip::NoOpenArchive || unzip.verifyArchive() != UnZip::NoOpenArchive)
         return 5;
+    // read only: the host does not install the logger as its handler
+    if (LoggerManager::debugOuts() != LoggerManager::ConsoleOut
+        || LoggerManager::defaultSuffix() != QLatin1String("log"))
+        return 6;
     std::puts("install host ok");
     return 0;
 }
