@@ -19,6 +19,7 @@
 #include <QTimer>
 #include <QtConcurrent>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -112,6 +113,21 @@ qint64 localOffsetSeconds(qint64 utcSeconds)
     return local - utcSeconds;
 }
 
+// A short text in place, so that the per-thread caches need no destructor
+// (messages may still come while threads and the process wind down).
+struct ShortText
+{
+    QChar text[24];
+    int length = 0;
+
+    void assign(const QString &from)
+    {
+        length = qMin(from.size(), int(sizeof(text) / sizeof(text[0])));
+        std::copy(from.constData(), from.constData() + length, text);
+    }
+    QString toString() const { return QString(text, length); }
+};
+
 // Per-thread cache of the local offset and of the date texts of the current
 // day, so that an entry costs one clock read and no time-zone lookup.
 struct ClockCache
@@ -120,8 +136,8 @@ struct ClockCache
     qint64 offsetMs = 0;
     bool latinDigits = true;
     qint64 day = std::numeric_limits<qint64>::min();
-    QString fileDate; // yyyy-MM-dd
-    QString lineDate; // [yy-MM-dd]
+    ShortText fileDate; // yyyy-MM-dd
+    ShortText lineDate; // [yy-MM-dd]
 };
 
 thread_local ClockCache t_clock;
@@ -137,8 +153,9 @@ const ClockCache &dayTexts(const LogStamp &stamp)
     ClockCache &cache = t_clock;
     if (cache.day != stamp.day) {
         const QDate date = dateOfDay(stamp.day);
-        cache.fileDate = date.toString(QStringLiteral("yyyy-MM-dd"));
-        cache.lineDate = QLatin1Char('[') + date.toString(QStringLiteral("yy-MM-dd")) + QLatin1Char(']');
+        cache.fileDate.assign(date.toString(QStringLiteral("yyyy-MM-dd")));
+        cache.lineDate.assign(QLatin1Char('[') + date.toString(QStringLiteral("yy-MM-dd"))
+                              + QLatin1Char(']'));
         cache.day = stamp.day;
     }
     return cache;
@@ -146,7 +163,7 @@ const ClockCache &dayTexts(const LogStamp &stamp)
 
 const QString &blanks()
 {
-    static const QString text(32, QLatin1Char(' '));
+    static const QString text = QStringLiteral("                                "); // 32
     return text;
 }
 
@@ -254,15 +271,16 @@ void appendNumberField(QString &out, int value, int width)
 }
 
 // The thread id as the header shows it, padded to its field; made once per thread.
-const QString &threadField()
+void appendThreadField(QString &out)
 {
-    thread_local QString field;
-    if (field.isEmpty()) {
+    thread_local ShortText field;
+    if (field.length == 0) {
         const auto id = qint32(quintptr(QThread::currentThreadId()));
-        field = QString::number(qint64(id), 16);
-        appendBlanks(field, 16 - field.size());
+        QString text = QString::number(qint64(id), 16);
+        appendBlanks(text, 16 - text.size());
+        field.assign(text);
     }
-    return field;
+    out.append(field.text, field.length);
 }
 
 // Same bytes as QTextCodec's UTF-8 encoder: every unpaired surrogate becomes '?'.
@@ -303,32 +321,34 @@ void writeStderr(const QByteArray &bytes)
     std::fflush(stderr);
 }
 
-const QString &levelWord(QtMsgType type)
+// The level word in its field of 16; other types have neither.
+void appendLevelWord(QString &out, QtMsgType type)
 {
-    static const QString words[] = {
-        QStringLiteral("INFO IN:        "), QStringLiteral("WARNING IN:     "),
-        QStringLiteral("CRITICAL IN:    "), QStringLiteral("FATAL IN:       "), QString()};
+    static const char *const words[] = {"INFO IN:        ", "WARNING IN:     ",
+                                        "CRITICAL IN:    ", "FATAL IN:       "};
     const int i = int(type);
-    return words[(i >= 0 && i < 4) ? i : 4];
+    if (i >= 0 && i < 4)
+        out.append(QLatin1String(words[i], 16));
 }
 
-// Entry and byte buffers of the handler, reused under the mutex.
+// Entry and byte buffers of the handler, reused under the mutex. Never freed:
+// the destructors of a host's globals may still log.
 QString &entryBuffer()
 {
-    static QString buffer;
-    return buffer;
+    static QString *const buffer = new QString;
+    return *buffer;
 }
 
 QByteArray &consoleBytes()
 {
-    static QByteArray buffer;
-    return buffer;
+    static QByteArray *const buffer = new QByteArray;
+    return *buffer;
 }
 
 QByteArray &fileBytes()
 {
-    static QByteArray buffer;
-    return buffer;
+    static QByteArray *const buffer = new QByteArray;
+    return *buffer;
 }
 
 } // namespace
@@ -374,15 +394,15 @@ void LoggerManagerPrivate::appendHeader(QString &out, const LogRecordHeader &hea
 {
     const ClockCache &texts = dayTexts(stamp);
     if (!header.rotate) {
-        out += texts.lineDate;
+        out.append(texts.lineDate.text, texts.lineDate.length);
         out += QLatin1Char('\n');
     }
     appendTime(out, stamp.msOfDay, texts.latinDigits);
-    out += levelWord(header.type);
+    appendLevelWord(out, header.type);
     appendFileField(out, header.file, 32);
     appendNumberField(out, header.line, 5);
     out += QLatin1String("THREAD_ID:    ");
-    out += threadField();
+    appendThreadField(out);
     out += QLatin1Char('\n');
     out += logIndent();
     if (header.function) {
@@ -404,7 +424,10 @@ QTextCodec *LoggerManagerPrivate::fileCodec()
 const QByteArray &LoggerManagerPrivate::encode(QTextCodec *codec, const QString &text,
                                                QByteArray &buffer)
 {
-    if (codec->mibEnum() == 106) {
+    if (!codec) {
+        // no codec left while the process exits: as QTextStream does then
+        buffer = text.toLatin1();
+    } else if (codec->mibEnum() == 106) {
         buffer.resize(0);
         appendUtf8(buffer, text.constData(), text.size());
     } else {
@@ -439,7 +462,7 @@ void LoggerManagerPrivate::openAt(LoggerManager *lm, const LogStamp &stamp)
     if (!lm->_file || QFileInfo::exists(logPath)) {
         const QString dir = QDir(logPath).absolutePath();
         const QString name = rotate ? QStringLiteral("%1/%2_%3.%4")
-                                          .arg(dir, dayTexts(stamp).fileDate, appName, lm->_suffix)
+                                          .arg(dir, dayTexts(stamp).fileDate.toString(), appName, lm->_suffix)
                                     : QStringLiteral("%1/%2.%3").arg(dir, appName, lm->_suffix);
         if (lm->_file && lm->_file->fileName() != name)
             lm->close();

@@ -214,8 +214,14 @@ private slots:
     void localTimes();
 
 private:
-    // Starts logging into a fresh directory; the guard of init()/cleanup()
-    // takes everything back.
+    // Made first in every test: releases the logger, puts Qt Test's message
+    // handler back and restores the defaults, however the test ends.
+    auto restoreLogger()
+    {
+        return qScopeGuard([this] { restoreDefaults(); });
+    }
+    void restoreDefaults();
+    // Starts logging into the test's fresh directory.
     QString start(bool rotate, QtMsgType minimum = QtDebugMsg, unsigned int days = 7);
     QString m_path;
     QScopedPointer<QTemporaryDir> m_dir;
@@ -231,9 +237,12 @@ void TestLoggerManager::init()
     qInstallMessageHandler(m_testHandler);
 }
 
-// Runs after every test, failed or not: the logger is released, Qt Test's
-// handler and the defaults come back.
 void TestLoggerManager::cleanup()
+{
+    m_dir.reset();
+}
+
+void TestLoggerManager::restoreDefaults()
 {
     const QtMessageHandler current = qInstallMessageHandler(m_testHandler);
     if (current == &LoggerManager::logMessageOutput) {
@@ -250,7 +259,6 @@ void TestLoggerManager::cleanup()
     LoggerManager::setCleanAnyOldLogs(false);
     LoggerManager::setOutputs(QMap<QString, LoggerManager::OutputCallback>());
     QLoggingCategory::setFilterRules(QString());
-    m_dir.reset();
 }
 
 QString TestLoggerManager::start(bool rotate, QtMsgType minimum, unsigned int days)
@@ -269,6 +277,7 @@ void TestLoggerManager::entryLayout_data()
 // Line by line over a real file written with the real clock.
 void TestLoggerManager::entryLayout()
 {
+    const auto restore = restoreLogger();
     QFETCH(bool, rotate);
     LoggerManager::setDebugOuts(LoggerManager::FileOut);
     const QTime before = QTime::currentTime();
@@ -328,6 +337,7 @@ void TestLoggerManager::exactBytes_data()
 // rendering of the layout.
 void TestLoggerManager::exactBytes()
 {
+    const auto restore = restoreLogger();
     QFETCH(bool, rotate);
     s_nowMs = localMs(Today, QTime(9, 5, 3, 42));
     LoggerManagerPrivate::setClock(fixedClock);
@@ -376,6 +386,7 @@ void TestLoggerManager::exactBytes()
 
 void TestLoggerManager::rotationNames()
 {
+    const auto restore = restoreLogger();
     LoggerManager::setDebugOuts(LoggerManager::FileOut);
     start(true);
     qWarning("today");
@@ -401,6 +412,7 @@ void TestLoggerManager::dayChangeMovesFile_data()
 // A file held from the evening moves to the new day's file at the first message after midnight.
 void TestLoggerManager::dayChangeMovesFile()
 {
+    const auto restore = restoreLogger();
     QFETCH(bool, keep);
     LoggerManager::setKeepLogHandlers(keep);
     LoggerManager::setDebugOuts(LoggerManager::FileOut);
@@ -436,6 +448,7 @@ void TestLoggerManager::categoryFiles_data()
 
 void TestLoggerManager::categoryFiles()
 {
+    const auto restore = restoreLogger();
     QFETCH(bool, rotate);
     QFETCH(QString, suffix);
     QFETCH(QString, file);
@@ -465,6 +478,7 @@ void TestLoggerManager::categoryFiles()
 
 void TestLoggerManager::callbacks()
 {
+    const auto restore = restoreLogger();
     struct Received
     {
         QtMsgType type;
@@ -516,6 +530,7 @@ void TestLoggerManager::callbacks()
 // A callback that logs its own category ends; the inner message is not lost.
 void TestLoggerManager::callbackThatLogs()
 {
+    const auto restore = restoreLogger();
     int calls = 0;
     LoggerManager::setOutputs(QStringLiteral("net"),
                               [&calls](QtMsgType, const QMessageLogContext &, const QString &message) {
@@ -544,6 +559,7 @@ void TestLoggerManager::minimumLevel_data()
 
 void TestLoggerManager::minimumLevel()
 {
+    const auto restore = restoreLogger();
     QFETCH(int, minimum);
     QFETCH(QStringList, written);
     LoggerManager::setDebugOuts(LoggerManager::FileOut);
@@ -562,6 +578,7 @@ void TestLoggerManager::minimumLevel()
 
 void TestLoggerManager::defaultDebugFiltered()
 {
+    const auto restore = restoreLogger();
     QStringList seen;
     LoggerManager::setOutputs(QStringLiteral("default"),
                               [&seen](QtMsgType, const QMessageLogContext &, const QString &m) { seen << m; });
@@ -585,6 +602,7 @@ void TestLoggerManager::consoleAndFile_data()
 
 void TestLoggerManager::consoleAndFile()
 {
+    const auto restore = restoreLogger();
     QFETCH(int, outs);
     QFETCH(bool, toConsole);
     QFETCH(bool, toFile);
@@ -611,6 +629,7 @@ void TestLoggerManager::consoleAndFile()
 
 void TestLoggerManager::missingDirectoryGoesToStderr()
 {
+    const auto restore = restoreLogger();
     LoggerManager::setDebugOuts(LoggerManager::FileOut);
     start(false);
     QVERIFY(QDir(m_path).removeRecursively());
@@ -635,6 +654,7 @@ void TestLoggerManager::ignoredSetups_data()
 
 void TestLoggerManager::ignoredSetups()
 {
+    const auto restore = restoreLogger();
     QFETCH(QString, path);
     QFETCH(uint, days);
     QFETCH(bool, empty);
@@ -652,6 +672,7 @@ void TestLoggerManager::ignoredSetups()
 // Files named with past dates: deleted, packed and removed, kept.
 void TestLoggerManager::cleanupJob()
 {
+    const auto restore = restoreLogger();
     const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
     if (python.isEmpty())
         QSKIP("python3 is needed to check the archives");
@@ -721,6 +742,7 @@ void TestLoggerManager::cleanupJob()
 
 void TestLoggerManager::cleanAnyOldFiles()
 {
+    const auto restore = restoreLogger();
     s_nowMs = localMs(Today, QTime(10, 0));
     LoggerManagerPrivate::setClock(fixedClock);
     QTemporaryDir outside;
@@ -765,6 +787,7 @@ void TestLoggerManager::threads_data()
 // 8 threads at once: every message exactly once, every entry whole.
 void TestLoggerManager::threads()
 {
+    const auto restore = restoreLogger();
     QFETCH(bool, rotate);
     QFETCH(bool, keep);
     QFETCH(int, perThread);
@@ -839,6 +862,7 @@ void TestLoggerManager::reentrance_data()
 // A message raised while the logger holds its lock goes to standard error; nothing deadlocks.
 void TestLoggerManager::reentrance()
 {
+    const auto restore = restoreLogger();
     QFETCH(QString, scenario);
     QFETCH(QString, nested);
     const ChildResult r = runChild({scenario, m_path}, QProcessEnvironment::systemEnvironment());
@@ -859,6 +883,7 @@ void TestLoggerManager::reentrance()
 
 void TestLoggerManager::secondInitLogReplacesTimer()
 {
+    const auto restore = restoreLogger();
     start(true);
     const QPointer<QTimer> first = LoggerPeek::timer();
     QVERIFY(first);
@@ -880,6 +905,7 @@ void TestLoggerManager::secondInitLogReplacesTimer()
 
 void TestLoggerManager::releaseRestoresQtHandler()
 {
+    const auto restore = restoreLogger();
     qInstallMessageHandler(nullptr);
     const QtMessageHandler qtDefault = qInstallMessageHandler(m_testHandler);
     LoggerManager::setDebugOuts(LoggerManager::FileOut);
@@ -923,6 +949,7 @@ void TestLoggerManager::localTimes_data()
 // what Qt's own local time and formatting give.
 void TestLoggerManager::localTimes()
 {
+    const auto restore = restoreLogger();
     QFETCH(QString, tz);
     QFETCH(QString, locale);
     QFETCH(QStringList, utc);
