@@ -458,12 +458,14 @@ void LoggerManagerPrivate::openAt(LoggerManager *lm, const LogStamp &stamp)
         return;
 
     // Without a held file, a missing directory shows as a failed open: same
-    // outcome, one system call less per entry on the reopening paths.
-    if (!lm->_file || QFileInfo::exists(logPath)) {
+    // outcome, one system call less per entry on the reopening paths. (An
+    // empty path would be the working directory.)
+    if (!logPath.isEmpty() && (!lm->_file || QFileInfo::exists(logPath))) {
         const QString dir = QDir(logPath).absolutePath();
-        const QString name = rotate ? QStringLiteral("%1/%2_%3.%4")
-                                          .arg(dir, dayTexts(stamp).fileDate.toString(), appName, lm->_suffix)
-                                    : QStringLiteral("%1/%2.%3").arg(dir, appName, lm->_suffix);
+        const QString name = rotate
+            ? QStringLiteral("%1/%2_%3.%4")
+                  .arg(dir, dayTexts(stamp).fileDate.toString(), appName, lm->_suffix)
+            : QStringLiteral("%1/%2.%3").arg(dir, appName, lm->_suffix);
         if (lm->_file && lm->_file->fileName() != name)
             lm->close();
         if (!lm->_file)

@@ -152,10 +152,13 @@ struct ChildResult
     QByteArray err;
 };
 
-ChildResult runChild(const QStringList &args, const QProcessEnvironment &env, int timeoutMs = 20000)
+ChildResult runChild(const QStringList &args, const QProcessEnvironment &env,
+                     const QString &workDir = QString(), int timeoutMs = 20000)
 {
     QProcess p;
     p.setProcessEnvironment(env);
+    if (!workDir.isEmpty())
+        p.setWorkingDirectory(workDir);
     p.start(QCoreApplication::applicationFilePath(), QStringList{QStringLiteral("--child")} + args);
     ChildResult r;
     if (!p.waitForStarted(10000))
@@ -210,6 +213,7 @@ private slots:
     void reentrance();
     void secondInitLogReplacesTimer();
     void releaseRestoresQtHandler();
+    void releaseBeforeInitWritesToStderr();
     void localTimes_data();
     void localTimes();
 
@@ -923,6 +927,19 @@ void TestLoggerManager::releaseRestoresQtHandler()
     QCOMPARE(LoggerPeek::cachedLoggers(), 0);
 }
 
+// No log directory yet: the closing line goes to stderr, never into the
+// working directory.
+void TestLoggerManager::releaseBeforeInitWritesToStderr()
+{
+    const auto restore = restoreLogger();
+    QVERIFY(QDir().mkpath(m_path));
+    const ChildResult r = runChild({QStringLiteral("release-only"), QString()},
+                                   QProcessEnvironment::systemEnvironment(), m_path);
+    QVERIFY2(r.finished && r.exitCode == 0, r.err.constData());
+    QVERIFY(r.err.contains(Indent.toLatin1() + "Stop logging\n"));
+    QCOMPARE(QDir(m_path).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
 void TestLoggerManager::localTimes_data()
 {
     QTest::addColumn<QString>("tz");
@@ -994,6 +1011,10 @@ static int childMain(const QStringList &args)
     const QString scenario = args.value(0);
     const QString dir = args.value(1);
     LoggerManager::setDebugOuts(LoggerManager::FileOut);
+    if (scenario == QLatin1String("release-only")) {
+        LoggerManager::releaseLog();
+        return 0;
+    }
     if (scenario == QLatin1String("reentrance-timer")) {
         std::thread t([&] { LoggerManager::initLog(dir, 7, true, QtDebugMsg); });
         t.join();
