@@ -1,6 +1,7 @@
 // Everything the library does when it is loaded happens here, in one
 // translation unit, so that the order of initialisation is the order below.
 
+#include <logger/loggermanager.h>
 #include <qsettingsext/dircreator.h>
 #include <qsettingsext/initconfig.h>
 #include <qsettingsext/jsonsettings.h>
@@ -50,3 +51,18 @@ const QList<QByteArray> stompCommandList = {
     QByteArrayLiteral("CONNECTED"), QByteArrayLiteral("MESSAGE"),   QByteArrayLiteral("SEND"),
     QByteArrayLiteral("SUBSCRIBE"), QByteArrayLiteral("UNSUBSCRIBE"), QByteArrayLiteral("RECEIPT"),
     QByteArrayLiteral("ERROR"),   QByteArrayLiteral("NACK"),        QByteArrayLiteral("STOMP")};
+// --- logger settings and state, before any message can reach the handler ---
+QMutex LoggerManager::_logMutex;
+QAtomicInt LoggerManager::_loggersCounter(0);
+QString LoggerManager::_logPath;
+quint32 LoggerManager::_keepingDays = 7;
+bool LoggerManager::_rotateLogs = false;
+QtMsgType LoggerManager::_minimumLogLevel = QtDebugMsg;
+QFlags<LoggerManager::EQtDebugOut> LoggerManager::_debugOuts = LoggerManager::ConsoleOut;
+bool LoggerManager::_keepLogHandlers = true;
+QString LoggerManager::_defaultSuffix = QStringLiteral("log");
+bool LoggerManager::_cleanAnyOldLogs = false;
+QStringList LoggerManager::_additionalEraseFilters;
+QMap<QString, LoggerManager::OutputCallback> LoggerManager::_outputs;
+QMap<QString, QSharedPointer<LoggerManager>> LoggerManager::_loggers;
+QTimer *LoggerManager::_eraceTimer = nullptr;

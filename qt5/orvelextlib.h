@@ -11,6 +11,7 @@
 
 #include <logger/logbinary.h>
 #include <logger/logencoded.h>
+#include <logger/loggermanager.h>
 #include <logger/loglist.h>
 #include <logger/logtab.h>
 #include <logger/logvariant.h>

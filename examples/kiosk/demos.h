@@ -23,5 +23,6 @@ bool demoSerial(DemoContext &ctx);
 bool demoStomp(DemoContext &ctx);
 bool demoHttp(DemoContext &ctx);
 bool demoMqtt(DemoContext &ctx);
+bool demoLogger(DemoContext &ctx);
 
 #endif // KIOSK_DEMOS_H

@@ -27,6 +27,7 @@ const Demo demos[] = {
     {"stomp", demoStomp},
     {"http", demoHttp},
     {"mqtt", demoMqtt},
+    {"logger", demoLogger},
 };
 } // namespace
 

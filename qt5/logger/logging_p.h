@@ -8,9 +8,10 @@
 // Shared by the log helpers: the indentation of continuation lines, the codec
 // lookup with its fallback, and the QDebug form of a formatted text.
 
+// Static text: still usable by messages logged while the process exits.
 inline const QString &logIndent()
 {
-    static const QString indent(15, QLatin1Char(' '));
+    static const QString indent = QStringLiteral("               ");
     return indent;
 }
 

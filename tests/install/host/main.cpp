@@ -123,6 +123,11 @@ int main(int argc, char **argv)
         mqtt.setMode(2);
         check(mqtt.port() == 1883 && mqtt.mode() == 0, "MosquittoConfig");
     }
+    { // logger: read only, the host does not install it as its handler
+        check(LoggerManager::debugOuts() == LoggerManager::ConsoleOut
+                  && LoggerManager::defaultSuffix() == QLatin1String("log"),
+              "LoggerManager");
+    }
     if (failures)
         return 1;
     std::puts("install host ok");
