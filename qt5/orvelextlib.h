@@ -24,4 +24,8 @@
 
 #include <sqlite/basesqlitedbconnector.h>
 
+#include <crypto/aeswrapper.h>
+#include <crypto/keynumber.h>
+#include <crypto/vmpc.h>
+
 #endif // ORVELEXTLIB_H
