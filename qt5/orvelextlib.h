@@ -21,8 +21,22 @@
 #include <values/fixnumber.h>
 
 #include <qsettingsext/dircreator.h>
+#include <qsettingsext/initconfig.h>
+#include <qsettingsext/jsonsettings.h>
+#include <qsettingsext/xmlsettings.h>
 
 #include <sqlite/basesqlitedbconnector.h>
+#include <zip/unzip.h>
+#include <zip/zip.h>
+#include <zip/zipentry.h>
+#include <zip/zipglobal.h>
+#include <sys/sysutils.h>
+
+#include <serial/irs232settings.h>
+#include <serial/portsettings.h>
+#include <serial/rs232settings.h>
+
+#include <gz/gzipstreamwrapper.h>
 
 #include <crypto/aeswrapper.h>
 #include <crypto/keynumber.h>

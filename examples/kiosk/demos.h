@@ -15,5 +15,10 @@ struct DemoContext
 bool demoWorkers(DemoContext &ctx);
 bool demoValues(DemoContext &ctx);
 bool demoSqlite(DemoContext &ctx);
+bool demoZip(DemoContext &ctx);
+bool demoSys(DemoContext &ctx);
+bool demoSettings(DemoContext &ctx);
+bool demoCompression(DemoContext &ctx);
+bool demoSerial(DemoContext &ctx);
 
 #endif // KIOSK_DEMOS_H

@@ -19,6 +19,11 @@ const Demo demos[] = {
     {"workers", demoWorkers},
     {"values", demoValues},
     {"sqlite", demoSqlite},
+    {"zip", demoZip},
+    {"sys", demoSys},
+    {"settings", demoSettings},
+    {"compression", demoCompression},
+    {"serial", demoSerial},
 };
 } // namespace
 

@@ -25,9 +25,13 @@ inline QTextCodec *logCodec(const QByteArray &name)
 // QDebug inserts spaces automatically.
 inline QDebug logQuoted(QDebug debug, const QString &text)
 {
+    const bool spaced = debug.autoInsertSpaces();
     {
         const QDebugStateSaver saver(debug);
         debug.nospace().noquote() << '"' << text << '"';
+        // The saver writes a blank of its own when it turns spacing back on;
+        // turning it on here leaves the one blank to maybeSpace().
+        debug.setAutoInsertSpaces(spaced);
     }
     return debug.maybeSpace();
 }

@@ -1,6 +1,7 @@
 // A host that includes the umbrella header and one header by its subsystem
 // path, and touches an exported symbol of each subsystem.
 #include <orvelextlib.h>
+#include <sys/sysutils.h>
 #include <values/fixnumber.h>
 #include <workers/abstractworker.h>
 
@@ -44,25 +45,71 @@ private:
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    QString text;
-    QTextStream stream(&text);
-    stream << loglist(QStringList{QStringLiteral("a")});
-    if (!DirCreator::checkAndCreate(QCoreApplication::applicationDirPath(), DirCreator::DEFAULT_ALL))
-        return 1;
-    if (!text.endsWith(QLatin1String("               a")))
-        return 2;
-    if (FixNumber(100, QStringLiteral("1.015")).toString(QLatin1Char('.'), QChar(0))
-        != QLatin1String("1.02"))
-        return 3;
+    int failures = 0;
+    const auto check = [&failures](bool ok, const char *what) {
+        if (!ok) {
+            std::fprintf(stderr, "install host: %s failed\n", what);
+            ++failures;
+        }
+    };
     QTemporaryDir dir;
-    auto *counter = new QThreadStorage<int>; // kept for the life of the process
-    HostDb db(QDir(dir.path()).filePath(QStringLiteral("host.db")), counter);
-    db.init();
-    qint32 version = 0;
-    QString error;
-    if (!db.db().isOpen() || db.checkVersion(version, error) != BaseSqliteDbConnector::DatabaseMissing)
-        return 4;
-    db.release();
+
+    { // log helpers, directories
+        QString text;
+        QTextStream stream(&text);
+        stream << loglist(QStringList{QStringLiteral("a")});
+        check(text.endsWith(QLatin1String("               a")), "loglist");
+        check(DirCreator::checkAndCreate(dir.filePath(QStringLiteral("a/b")), DirCreator::DEFAULT_ALL),
+              "DirCreator");
+    }
+    { // values
+        check(FixNumber(100, QStringLiteral("1.015")).toString(QLatin1Char('.'), QChar(0))
+                  == QLatin1String("1.02"),
+              "FixNumber");
+    }
+    { // sqlite
+        auto *counter = new QThreadStorage<int>; // kept for the life of the process
+        HostDb db(QDir(dir.path()).filePath(QStringLiteral("host.db")), counter);
+        db.init();
+        qint32 version = 0;
+        QString error;
+        check(db.db().isOpen() && db.checkVersion(version, error) == BaseSqliteDbConnector::DatabaseMissing,
+              "BaseSqliteDbConnector");
+        db.release();
+    }
+    { // zip
+        Zip zip;
+        UnZip unzip;
+        check(zip.addFile(QStringLiteral("x")) == Zip::NoOpenArchive
+                  && unzip.verifyArchive() == UnZip::NoOpenArchive,
+              "Zip/UnZip");
+    }
+    { // sys
+        check(!SysUtils::freeDiskSpace(QStringList()).isEmpty() && SysUtils::uptime() > 0, "SysUtils");
+    }
+    { // settings formats
+        XmlSettings::regFormat();
+        XmlSettings xml(dir.filePath(QStringLiteral("host.xml")));
+        JsonSettings json(dir.filePath(QStringLiteral("host.json")));
+        xml.setValue(QStringLiteral("list/1/name"), 1);
+        json.setValue(QStringLiteral("list/1/name"), 1);
+        xml.sync();
+        json.sync();
+        check(xml.status() == QSettings::NoError && json.format() == JsonSettings::jsonFormat(),
+              "XmlSettings/JsonSettings");
+    }
+    { // compression
+        check(GzipStreamWrapper::gzuncompress(GzipStreamWrapper::gzcompress("host")) == "host",
+              "GzipStreamWrapper");
+    }
+    { // serial
+        RS232Settings port(QStringLiteral("Port"));
+        port.setList(port.toList());
+        check(RS232Settings::PORT_NAME == QLatin1String("portName") && port.portSettings() == PortSettings(),
+              "RS232Settings");
+    }
+    if (failures)
+        return 1;
     std::puts("install host ok");
     return 0;
 }

@@ -1,0 +1,245 @@
+// Zip and UnZip against the zlib ceiling (raw deflate and inflate in memory
+// on the same data) and against Info-ZIP zip/unzip, on a corpus built in a
+// temporary directory: 100 MiB of log text in 200 files, one 100 MiB random
+// file, and 2000 small log files of 1-4 KiB.
+//
+//   zip_bench [--quick]      (--quick: a tenth of the corpus)
+
+#include <zip/unzip.h>
+#include <zip/zip.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QVector>
+
+#include <zlib.h>
+
+#include <cstdio>
+
+namespace {
+
+struct Set
+{
+    const char *name;
+    QString dir;
+    QVector<QByteArray> files;
+    qint64 bytes = 0;
+};
+
+QByteArray logText(int size, QRandomGenerator &rng)
+{
+    static const char *const levels[] = {"INFO ", "DEBUG", "WARN ", "ERROR"};
+    static const char *const words[] = {"connection", "request", "client", "timeout", "worker",
+                                        "finished", "queue", "value", "started", "payload",
+                                        "session", "broker", "retry", "closed", "mqtt"};
+    QByteArray out;
+    out.reserve(size + 256);
+    int second = 0;
+    while (out.size() < size) {
+        ++second;
+        char stamp[64];
+        std::snprintf(stamp, sizeof stamp, "2024-03-11 %02d:%02d:%02d.%03u ", (second / 3600) % 24,
+                      (second / 60) % 60, second % 60, rng.bounded(1000u));
+        out += stamp;
+        out += levels[rng.bounded(4)];
+        out += " src/worker.cpp:";
+        out += QByteArray::number(rng.bounded(40, 900));
+        out += " thread 0x7f";
+        out += QByteArray::number(rng.bounded(0x1000u, 0xffffu), 16);
+        out += "\n               ";
+        const int n = rng.bounded(3, 12);
+        for (int i = 0; i < n; ++i) {
+            out += words[rng.bounded(15)];
+            out += ' ';
+        }
+        out += "id=";
+        out += QByteArray::number(rng.bounded(100000u));
+        out += '\n';
+    }
+    out.truncate(size);
+    return out;
+}
+
+bool save(const QString &path, const QByteArray &data)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+}
+
+double seconds(const QElapsedTimer &t) { return t.nsecsElapsed() / 1e9; }
+
+// The ceiling: every file deflated in memory with one raw stream, reset
+// between files.
+double zlibDeflate(const Set &set, int level, QVector<QByteArray> *compressed)
+{
+    compressed->clear();
+    z_stream zs{};
+    deflateInit2(&zs, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    QVector<QByteArray> outs;
+    for (const QByteArray &f : set.files)
+        outs.append(QByteArray(int(deflateBound(&zs, uLong(f.size()))), '\0'));
+    QElapsedTimer t;
+    t.start();
+    for (int i = 0; i < set.files.size(); ++i) {
+        deflateReset(&zs);
+        zs.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(set.files[i].constData()));
+        zs.avail_in = uInt(set.files[i].size());
+        zs.next_out = reinterpret_cast<Bytef *>(outs[i].data());
+        zs.avail_out = uInt(outs[i].size());
+        deflate(&zs, Z_FINISH);
+        outs[i].truncate(int(zs.total_out));
+    }
+    const double s = seconds(t);
+    deflateEnd(&zs);
+    *compressed = outs;
+    return s;
+}
+
+double zlibInflate(const Set &set, const QVector<QByteArray> &compressed)
+{
+    z_stream zs{};
+    inflateInit2(&zs, -MAX_WBITS);
+    // Touched once before timing, so that page faults do not count.
+    QByteArray out(set.files.isEmpty() ? 0 : 110 << 20, '\0');
+    QElapsedTimer t;
+    t.start();
+    for (int i = 0; i < compressed.size(); ++i) {
+        inflateReset(&zs);
+        zs.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(compressed[i].constData()));
+        zs.avail_in = uInt(compressed[i].size());
+        zs.next_out = reinterpret_cast<Bytef *>(out.data());
+        zs.avail_out = uInt(out.size());
+        inflate(&zs, Z_FINISH);
+    }
+    const double s = seconds(t);
+    inflateEnd(&zs);
+    return s;
+}
+
+double run(const QString &program, const QStringList &args, const QString &cwd)
+{
+    QProcess p;
+    p.setWorkingDirectory(cwd);
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.setStandardOutputFile(QProcess::nullDevice());
+    QElapsedTimer t;
+    t.start();
+    p.start(program, args);
+    if (!p.waitForFinished(-1) || p.exitCode() != 0)
+        return -1;
+    return seconds(t);
+}
+
+void row(const char *what, double s, qint64 bytes, double ceiling)
+{
+    if (s < 0) {
+        std::printf("  %-28s %9s\n", what, "n/a");
+        return;
+    }
+    std::printf("  %-28s %8.3f s %8.1f MB/s %7.2fx\n", what, s, bytes / s / 1e6, s / ceiling);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const bool quick = app.arguments().contains(QStringLiteral("--quick"));
+    const int scale = quick ? 10 : 1;
+    QTemporaryDir tmp;
+    if (!tmp.isValid())
+        return 1;
+    std::printf("zip_bench: building the corpus in %s\n", qPrintable(tmp.path()));
+    std::fflush(stdout);
+
+    QRandomGenerator rng(42);
+    Set logs{"log text, 200 files", tmp.filePath("corpus/logs"), {}, 0};
+    Set random{"random, 1 file", tmp.filePath("corpus/random"), {}, 0};
+    Set small{"small logs, 2000 files", tmp.filePath("corpus/small"), {}, 0};
+    for (Set *s : {&logs, &random, &small})
+        QDir().mkpath(s->dir);
+    for (int i = 0; i < 200; ++i)
+        logs.files.append(logText((512 << 10) / scale, rng));
+    {
+        QByteArray bytes((100 << 20) / scale, Qt::Uninitialized);
+        rng.fillRange(reinterpret_cast<quint32 *>(bytes.data()), bytes.size() / 4);
+        random.files.append(bytes);
+    }
+    for (int i = 0; i < 2000 / scale; ++i)
+        small.files.append(logText(int(rng.bounded(1024, 4097)), rng));
+    for (Set *s : {&logs, &random, &small}) {
+        for (int i = 0; i < s->files.size(); ++i) {
+            save(QStringLiteral("%1/f%2.log").arg(s->dir).arg(i, 4, 10, QLatin1Char('0')), s->files[i]);
+            s->bytes += s->files[i].size();
+        }
+    }
+
+    const QString zipTool = QStandardPaths::findExecutable(QStringLiteral("zip"));
+    const QString unzipTool = QStandardPaths::findExecutable(QStringLiteral("unzip"));
+    std::printf("ratios are to the zlib ceiling of the same row group (deflate for writing, inflate for reading)\n");
+
+    for (Set *s : {&logs, &random, &small}) {
+        for (int level : {5, 9}) {
+            std::printf("\n%s, %.1f MiB, level %d\n", s->name, s->bytes / 1048576.0, level);
+            QVector<QByteArray> compressed;
+            const double deflateCeiling = zlibDeflate(*s, level, &compressed);
+            qint64 packed = 0;
+            for (const QByteArray &c : compressed)
+                packed += c.size();
+            const double inflateCeiling = zlibInflate(*s, compressed);
+
+            const QString archive = tmp.filePath(QStringLiteral("ours.zip"));
+            QElapsedTimer t;
+            t.start();
+            Zip zip;
+            zip.createArchive(archive);
+            zip.addDirectoryContents(s->dir, Zip::CompressionLevel(level));
+            const bool written = zip.closeArchive() == Zip::Ok;
+            const double zipWrite = written ? seconds(t) : -1;
+
+            UnZip unzip;
+            unzip.openArchive(archive);
+            t.restart();
+            const bool verified = unzip.verifyArchive() == UnZip::Ok;
+            const double zipVerify = verified ? seconds(t) : -1;
+            const QString out = tmp.filePath(QStringLiteral("out"));
+            t.restart();
+            const bool extracted = unzip.extractAll(out) == UnZip::Ok;
+            const double zipExtract = extracted ? seconds(t) : -1;
+            unzip.closeArchive();
+            QDir(out).removeRecursively();
+
+            double infoZip = -1, infoTest = -1, infoExtract = -1;
+            const QString theirs = tmp.filePath(QStringLiteral("theirs.zip"));
+            if (!zipTool.isEmpty()) {
+                QFile::remove(theirs);
+                infoZip = run(zipTool, {"-q", "-r", "-" + QString::number(level), theirs, "."}, s->dir);
+            }
+            if (!unzipTool.isEmpty() && infoZip >= 0) {
+                infoTest = run(unzipTool, {"-tqq", theirs}, tmp.path());
+                infoExtract = run(unzipTool, {"-qq", "-o", theirs, "-d", out}, tmp.path());
+                QDir(out).removeRecursively();
+            }
+
+            std::printf("  compressed %.1f%% of the input\n", 100.0 * packed / s->bytes);
+            row("zlib deflate (ceiling)", deflateCeiling, s->bytes, deflateCeiling);
+            row("Zip write", zipWrite, s->bytes, deflateCeiling);
+            row("Info-ZIP zip", infoZip, s->bytes, deflateCeiling);
+            row("zlib inflate (ceiling)", inflateCeiling, s->bytes, inflateCeiling);
+            row("UnZip verify", zipVerify, s->bytes, inflateCeiling);
+            row("UnZip extract", zipExtract, s->bytes, inflateCeiling);
+            row("Info-ZIP unzip -t", infoTest, s->bytes, inflateCeiling);
+            row("Info-ZIP unzip (extract)", infoExtract, s->bytes, inflateCeiling);
+            std::fflush(stdout);
+            QFile::remove(archive);
+            QFile::remove(theirs);
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,25 @@
+#ifndef ORVELEXTLIB_SETTINGSREADLIMITS_P_H
+#define ORVELEXTLIB_SETTINGSREADLIMITS_P_H
+
+#include <QtGlobal>
+
+// Bounds for the readers of the tree-shaped settings formats. A tree repeats
+// every group name in the key of each entry below it, so a small crafted file
+// could expand into an enormous settings map; these limits keep the map in
+// proportion to the file while leaving real stores (a few levels deep, short
+// names) far below them.
+namespace SettingsReadLimits {
+
+// Deeper nesting is refused; it matches the nesting limit of Qt's JSON parser.
+constexpr int maxDepth = 1024;
+
+// The key characters allowed in a map read from `inputSize` characters of
+// input: a fixed allowance for small files plus a multiple of the size.
+constexpr qint64 keyBudget(qint64 inputSize)
+{
+    return (qint64(1) << 22) + 32 * inputSize;
+}
+
+} // namespace SettingsReadLimits
+
+#endif // ORVELEXTLIB_SETTINGSREADLIMITS_P_H

@@ -1,0 +1,69 @@
+#ifndef ORVELEXTLIB_UNZIP_P_H
+#define ORVELEXTLIB_UNZIP_P_H
+
+#include "unzip.h"
+#include "zipcommon_p.h"
+
+#include <QByteArray>
+#include <QMap>
+#include <QObject>
+
+#include <zlib.h>
+
+class QFile;
+class QFileDevice;
+
+/// One entry as the central directory describes it.
+struct UnZipEntryRecord
+{
+    QByteArray rawName;
+    quint64 headerOffset = 0;
+    quint16 flags = 0;
+    quint16 method = 0;
+    quint16 modTime = 0;
+    quint16 modDate = 0;
+    quint32 crc = 0;
+    quint32 compressedSize = 0;
+    quint32 uncompressedSize = 0;
+    QString comment;
+};
+
+class UnZipPrivate : public QObject
+{
+public:
+    explicit UnZipPrivate(bool restoreTimestamps);
+    ~UnZipPrivate() override;
+
+    UnZip::ErrorCode openArchive(QIODevice *dev);
+    void closeArchive();
+    UnZip::ErrorCode extract(const QString &name, const UnZipEntryRecord &entry, const QDir &dir,
+                             UnZip::ExtractionOptions options);
+    UnZip::ErrorCode extractToDevice(const QString &name, const UnZipEntryRecord &entry,
+                                     QIODevice *out);
+
+    bool restoreTimestamps;
+    QIODevice *device = nullptr;
+    QFile *file = nullptr;          // owned when opened from a file name
+    QString password;
+    QString comment;
+    QMap<QString, UnZipEntryRecord> entries;
+    quint64 directoryOffset = 0;
+    quint64 directorySize = 0;
+    QByteArray inputBuffer;
+    QByteArray outputBuffer;
+
+private:
+    UnZip::ErrorCode parseDirectory();
+    UnZip::ErrorCode readData(const QString &name, const UnZipEntryRecord &entry, QIODevice *out,
+                              const QString &outPath);
+    bool readAt(quint64 offset, char *data, qint64 size);
+
+    quint64 deviceSize = 0;
+    qint64 devicePos = -1;          // where the next read continues, -1 unknown
+    QString lastCreatedDir;
+    z_stream zs;
+    bool zsReady = false;
+    QMetaObject::Connection deviceWatch;
+};
+
+#endif // ORVELEXTLIB_UNZIP_P_H

@@ -1,0 +1,39 @@
+#ifndef ORVEL_TESTS_SETTINGSTESTHELPERS_H
+#define ORVEL_TESTS_SETTINGSTESTHELPERS_H
+
+#include <QByteArray>
+#include <QFile>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+// Runs a Python 3 script with `arguments`; returns its standard output, or
+// sets `error` to what went wrong (exit status and standard error).
+inline QByteArray runPython(const QString &script, const QStringList &arguments, QString *error)
+{
+    QProcess python;
+    python.start(QStringLiteral("python3"), QStringList{QStringLiteral("-c"), script} + arguments);
+    if (!python.waitForFinished(30000) || python.exitStatus() != QProcess::NormalExit
+        || python.exitCode() != 0) {
+        *error = QStringLiteral("python3 failed (%1): %2")
+                     .arg(python.exitCode())
+                     .arg(QString::fromUtf8(python.readAllStandardError()) + python.errorString());
+        return QByteArray();
+    }
+    error->clear();
+    return python.readAllStandardOutput();
+}
+
+inline bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+inline QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+#endif // ORVEL_TESTS_SETTINGSTESTHELPERS_H

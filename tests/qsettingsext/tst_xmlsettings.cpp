@@ -1,0 +1,714 @@
+#include "settingstesthelpers.h"
+
+#include <qsettingsext/xmlnamecodec_p.h>
+#include <qsettingsext/xmlplainreader_p.h>
+#include <qsettingsext/xmlsettings.h>
+
+#include <QBuffer>
+#include <QDataStream>
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLoggingCategory>
+#include <QPoint>
+#include <QRandomGenerator>
+#include <QRect>
+#include <QRegularExpression>
+#include <QSize>
+#include <QTemporaryDir>
+#include <QXmlStreamReader>
+#include <QtTest>
+
+namespace {
+// Reaches the protected helpers that derived formats use.
+class XmlProbe : public XmlSettings
+{
+public:
+    using XmlSettings::processReadKey;
+    using XmlSettings::readXmlData;
+    using XmlSettings::stringToVariant;
+    using XmlSettings::variantToString;
+    using XmlSettings::writeXmlData;
+};
+
+// Prints every value element of an XML file as a JSON pair [path, text],
+// as Python's ElementTree sees the file.
+const QString flattenScript = QStringLiteral(R"(
+import sys, json, xml.etree.ElementTree as ET
+def walk(e, path):
+    kids = list(e)
+    p = path + [e.tag]
+    if kids:
+        for k in kids:
+            walk(k, p)
+    else:
+        print(json.dumps(["/".join(p), e.text or ""]))
+walk(ET.parse(sys.argv[1]).getroot(), [])
+)");
+
+bool isXmlName(const QString &name)
+{
+    QXmlStreamReader reader(QStringLiteral("<r><%1/></r>").arg(name));
+    while (!reader.atEnd())
+        reader.readNext();
+    return !reader.hasError();
+}
+
+// What the stream reader makes of a document: the entries, or nothing and
+// false on an error.
+bool readWithStreamReader(const QByteArray &xml, QSettings::SettingsMap *map)
+{
+    QXmlStreamReader reader(xml);
+    XmlProbe::processReadKey(*map, reader);
+    return !reader.hasError();
+}
+
+// Where the quick reader takes a document, the stream reader must accept it
+// too and give the same entries.
+QString compareReaders(const QByteArray &xml, bool *handled)
+{
+    QSettings::SettingsMap plain;
+    *handled = XmlPlainReader::read(xml, plain);
+    if (!*handled)
+        return plain.isEmpty() ? QString() : QStringLiteral("entries left after giving up");
+    QSettings::SettingsMap streamed;
+    if (!readWithStreamReader(xml, &streamed))
+        return QStringLiteral("quick reader accepted a document the stream reader rejects");
+    if (plain.keys() != streamed.keys())
+        return QStringLiteral("keys differ: %1 / %2").arg(plain.keys().join(','), streamed.keys().join(','));
+    for (auto it = plain.constBegin(); it != plain.constEnd(); ++it) {
+        const QVariant expected = streamed.value(it.key());
+        const QVariant actual = XmlProbe::stringToVariant(it.value().toString());
+        if (actual.userType() != expected.userType() || actual != expected)
+            return QStringLiteral("value of %1 differs").arg(it.key());
+    }
+    return QString();
+}
+
+QString randomText(QRandomGenerator &random, const QString &alphabet, int maxLength)
+{
+    QString text;
+    const int length = random.bounded(maxLength + 1);
+    for (int i = 0; i < length; ++i)
+        text.append(alphabet.at(random.bounded(alphabet.size())));
+    return text;
+}
+
+QByteArray nestedListPayload(int depth)
+{
+    QByteArray bytes;
+    QDataStream stream(&bytes, QIODevice::WriteOnly);
+    stream.setVersion(QDataStream::Qt_4_0);
+    for (int i = 0; i < depth; ++i)
+        stream << quint32(QMetaType::QVariantList) << quint32(1);
+    stream << quint32(QMetaType::Int) << qint32(7);
+    return bytes;
+}
+} // namespace
+
+class tst_XmlSettings : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void nameCodec_data();
+    void nameCodec();
+    void nameCodecRoundTripsAnyComponent();
+
+    void roundTrip_data();
+    void roundTrip();
+    void arraysAndOddNamesReadBack();
+    void mapValueBecomesGroup();
+    void valueAndGroupOfSameName();
+    void layoutMatchesExample();
+    void emptyStoreLayout();
+    void pythonWrittenFileIsRead();
+    void handWritten_data();
+    void handWritten();
+    void malformed_data();
+    void malformed();
+    void emptyInputIsAnError();
+    void deepVariantPayloadIsRefused();
+    void plainReaderMatchesStreamReader_data();
+    void plainReaderMatchesStreamReader();
+    void plainReaderMatchesOnGeneratedDocuments();
+    void regFormatRegistersOnce();
+    void derivedFormatHelpers();
+    void fileNameExtension();
+
+private:
+    QString freshCopy(const QString &path);
+
+    QTemporaryDir m_dir;
+    int m_copies = 0;
+};
+
+void tst_XmlSettings::initTestCase()
+{
+    QVERIFY2(m_dir.isValid(), qPrintable(m_dir.errorString()));
+    // The reader logs every document's version at debug level.
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    XmlSettings::regFormat();
+    QVERIFY(XmlSettings::xmlFormat() != QSettings::InvalidFormat);
+}
+
+void tst_XmlSettings::cleanupTestCase()
+{
+    QLoggingCategory::setFilterRules(QString());
+}
+
+// Qt keeps parsed settings files in a cache keyed by path; a copy under a new
+// name is read from disk, as another process would read it.
+QString tst_XmlSettings::freshCopy(const QString &path)
+{
+    const QString copy = m_dir.filePath(QStringLiteral("copy%1.xml").arg(++m_copies));
+    return QFile::copy(path, copy) ? copy : QString();
+}
+
+void tst_XmlSettings::nameCodec_data()
+{
+    QTest::addColumn<QString>("component");
+    QTest::addColumn<QString>("element");
+
+    QTest::newRow("plain") << "port" << "port";
+    QTest::newRow("dash-dot-digits") << "a-1.b_2" << "a-1.b_2";
+    QTest::newRow("array-index") << "1" << "_x0031_";
+    QTest::newRow("array-index-10") << "10" << "_x0031_0";
+    QTest::newRow("blank") << "a b" << "a_x0020_b";
+    QTest::newRow("colon") << "ns:key" << "ns_x003A_key";
+    QTest::newRow("leading-dash") << "-x" << "_x002D_x";
+    QTest::newRow("leading-dot") << ".x" << "_x002E_x";
+    QTest::newRow("escape-lookalike") << "_x0041_" << "_x005F_x0041_";
+    QTest::newRow("escape-lookalike-lower") << "a_x00ff_" << "a_x005F_x00ff_";
+    QTest::newRow("chained-lookalikes") << "a_x0041_x0042_" << "a_x005F_x0041_x005F_x0042_";
+    QTest::newRow("not-an-escape") << "_x00G1_" << "_x00G1_";
+    QTest::newRow("short-escape") << "_x004_" << "_x004_";
+    QTest::newRow("latin-letter") << QString::fromUtf8("grüße") << QString::fromUtf8("grüße");
+    QTest::newRow("cjk") << QString::fromUtf8("设置") << QString::fromUtf8("设置");
+    QTest::newRow("cjk-extension-a") << QString(QChar(0x3400)) << "_x3400_";
+    QTest::newRow("outside-bmp") << QString::fromUtf8("a\U0001F600") << "a_xD83D__xDE00_";
+    QTest::newRow("control") << QString(QLatin1Char('\x01')) << "_x0001_";
+    QTest::newRow("combining-first") << QString(QChar(0x0300)) << "_x0300_";
+    QTest::newRow("combining-later") << QString::fromUtf8("a\u0300") << QString::fromUtf8("a\u0300");
+    QTest::newRow("xml-prefix") << "xmlish" << "xmlish";
+}
+
+void tst_XmlSettings::nameCodec()
+{
+    QFETCH(QString, component);
+    QFETCH(QString, element);
+    QCOMPARE(XmlNameCodec::encode(component), element);
+    QCOMPARE(XmlNameCodec::decode(element), component);
+    QVERIFY2(isXmlName(element), qPrintable(element));
+}
+
+void tst_XmlSettings::nameCodecRoundTripsAnyComponent()
+{
+    const QString alphabet = QString::fromUtf8("a_x0F1 :-.é\u3400\u0300\x01") + QString::fromUtf8("\U0001F600");
+    QRandomGenerator random(20240601);
+    for (int round = 0; round < 3000; ++round) {
+        QString component;
+        const int length = 1 + random.bounded(12);
+        for (int i = 0; i < length; ++i)
+            component.append(alphabet.at(random.bounded(alphabet.size())));
+        const QString element = XmlNameCodec::encode(component);
+        QVERIFY2(isXmlName(element), qPrintable(element));
+        QCOMPARE(XmlNameCodec::decode(element), component);
+    }
+}
+
+void tst_XmlSettings::roundTrip_data()
+{
+    QTest::addColumn<QVariant>("written");
+    QTest::addColumn<QVariant>("expected");
+
+    QByteArray allBytes;
+    for (int i = 0; i < 256; ++i)
+        allBytes.append(char(i));
+    const QDateTime moment(QDate(2024, 2, 29), QTime(23, 59, 58, 123), Qt::UTC);
+
+    QTest::newRow("string") << QVariant("hello") << QVariant("hello");
+    QTest::newRow("at-sign") << QVariant("@home") << QVariant("@home");
+    QTest::newRow("double-at") << QVariant("@@x") << QVariant("@@x");
+    QTest::newRow("marker-lookalike") << QVariant("@Rect(1 2 3)") << QVariant("@Rect(1 2 3)");
+    QTest::newRow("empty-string") << QVariant(QString()) << QVariant(QString());
+    QTest::newRow("blanks") << QVariant("   ") << QVariant("   ");
+    QTest::newRow("surrounding-blanks") << QVariant("  x  ") << QVariant("  x  ");
+    QTest::newRow("newlines-and-tab") << QVariant("a\nb\t\n") << QVariant("a\nb\t\n");
+    QTest::newRow("markup") << QVariant("<a & b> \"q\" ]]>") << QVariant("<a & b> \"q\" ]]>");
+    QTest::newRow("unicode") << QVariant(QString::fromUtf8("Grüße 你好 \U0001F600"))
+                             << QVariant(QString::fromUtf8("Grüße 你好 \U0001F600"));
+    QTest::newRow("control-chars") << QVariant(QString::fromLatin1("a\x01" "b\x1f"))
+                                   << QVariant(QString::fromLatin1("a\x01" "b\x1f"));
+    QTest::newRow("carriage-returns") << QVariant("l1\r\nl2\r") << QVariant("l1\r\nl2\r");
+    QTest::newRow("nul") << QVariant(QString(QChar(0))) << QVariant(QString(QChar(0)));
+    QTest::newRow("lone-surrogate") << QVariant(QString(QChar(0xD800))) << QVariant(QString(QChar(0xD800)));
+    QTest::newRow("non-character") << QVariant(QString(QChar(0xFFFE))) << QVariant(QString(QChar(0xFFFE)));
+    QTest::newRow("int") << QVariant(42) << QVariant("42");
+    QTest::newRow("longlong") << QVariant(Q_INT64_C(-1099511627776)) << QVariant("-1099511627776");
+    QTest::newRow("bool") << QVariant(true) << QVariant("true");
+    QTest::newRow("double") << QVariant(0.1) << QVariant("0.1");
+    QTest::newRow("bytes-all-256") << QVariant(allBytes) << QVariant(allBytes);
+    QTest::newRow("bytes-empty") << QVariant(QByteArray()) << QVariant(QByteArray());
+    QTest::newRow("rect") << QVariant(QRect(1, 2, 3, 4)) << QVariant(QRect(1, 2, 3, 4));
+    QTest::newRow("rect-negative") << QVariant(QRect(-5, -6, 7, 8)) << QVariant(QRect(-5, -6, 7, 8));
+    QTest::newRow("size") << QVariant(QSize(640, 480)) << QVariant(QSize(640, 480));
+    QTest::newRow("point") << QVariant(QPoint(-1, 9)) << QVariant(QPoint(-1, 9));
+    QTest::newRow("invalid") << QVariant() << QVariant();
+    QTest::newRow("string-list") << QVariant(QStringList{"a", "", "@c"})
+                                 << QVariant(QStringList{"a", "", "@c"});
+    QTest::newRow("variant-list") << QVariant(QVariantList{1, "x", QVariantMap{{"k", 2.5}}})
+                                  << QVariant(QVariantList{1, "x", QVariantMap{{"k", 2.5}}});
+    QTest::newRow("variant-hash") << QVariant(QVariantHash{{"k", "v"}})
+                                  << QVariant(QVariantHash{{"k", "v"}});
+    QTest::newRow("datetime") << QVariant(moment) << QVariant(moment);
+    QTest::newRow("float") << QVariant(1.5f) << QVariant(1.5f);
+}
+
+void tst_XmlSettings::roundTrip()
+{
+    QFETCH(QVariant, written);
+    QFETCH(QVariant, expected);
+
+    const QString path = m_dir.filePath(QStringLiteral("%1.xml").arg(QTest::currentDataTag()));
+    {
+        XmlSettings settings(path);
+        settings.beginGroup(QStringLiteral("group"));
+        settings.setValue(QStringLiteral("value"), written);
+        settings.endGroup();
+        settings.sync();
+        QCOMPARE(settings.status(), QSettings::NoError);
+    }
+    XmlSettings reread(freshCopy(path));
+    QCOMPARE(reread.status(), QSettings::NoError);
+    QVERIFY(reread.contains(QStringLiteral("group/value")));
+    const QVariant actual = reread.value(QStringLiteral("group/value"));
+    QCOMPARE(actual.userType(), expected.userType());
+    QCOMPARE(actual, expected);
+}
+
+// Array indices, blanks, colons and names that look like escapes or like the
+// root element used to make a file that the reader rejected or misread.
+void tst_XmlSettings::arraysAndOddNamesReadBack()
+{
+    const QString path = m_dir.filePath(QStringLiteral("arrays.xml"));
+    const QStringList odd{QStringLiteral("with blank"), QStringLiteral("ns:colon"),
+                          QStringLiteral("_x0041_"), QStringLiteral("xml-settings"),
+                          QString(QChar(0x3400)), QString::fromUtf8("\U0001F600"),
+                          QStringLiteral("9lives")};
+    {
+        XmlSettings settings(path);
+        settings.beginWriteArray(QStringLiteral("servers"), 3);
+        for (int i = 0; i < 3; ++i) {
+            settings.setArrayIndex(i);
+            settings.setValue(QStringLiteral("host"), QStringLiteral("10.0.0.%1").arg(i + 1));
+        }
+        settings.endArray();
+        for (const QString &name : odd)
+            settings.setValue(QStringLiteral("odd/") + name, name);
+        settings.sync();
+    }
+
+    XmlSettings reread(freshCopy(path));
+    QCOMPARE(reread.status(), QSettings::NoError);
+    const int size = reread.beginReadArray(QStringLiteral("servers"));
+    QCOMPARE(size, 3);
+    for (int i = 0; i < 3; ++i) {
+        reread.setArrayIndex(i);
+        QCOMPARE(reread.value(QStringLiteral("host")).toString(), QStringLiteral("10.0.0.%1").arg(i + 1));
+    }
+    reread.endArray();
+    for (const QString &name : odd)
+        QCOMPARE(reread.value(QStringLiteral("odd/") + name).toString(), name);
+    QCOMPARE(reread.allKeys().size(), 4 + odd.size());
+
+    // Other XML parsers accept the file and see the escaped names.
+    QString error;
+    const QByteArray lines = runPython(flattenScript, {path}, &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QVERIFY(lines.contains(R"j(["xml-settings/servers/_x0031_/host", "10.0.0.1"])j"));
+    QVERIFY(lines.contains(R"j(["xml-settings/servers/size", "3"])j"));
+    QVERIFY(lines.contains(R"j(["xml-settings/odd/with_x0020_blank", "with blank"])j"));
+    QVERIFY(lines.contains(R"j(["xml-settings/odd/_x005F_x0041_", "_x0041_"])j"));
+    QVERIFY(lines.contains(R"j(["xml-settings/odd/_x0078_ml-settings", "xml-settings"])j"));
+}
+
+void tst_XmlSettings::mapValueBecomesGroup()
+{
+    const QString path = m_dir.filePath(QStringLiteral("map.xml"));
+    {
+        XmlSettings settings(path);
+        settings.setValue(QStringLiteral("m"), QVariantMap{{"a", 1}, {"b", QVariantMap{{"c", "x"}}}});
+    }
+    XmlSettings reread(freshCopy(path));
+    QStringList keys = reread.allKeys();
+    keys.sort();
+    QCOMPARE(keys, (QStringList{"m/a", "m/b/c"}));
+    QCOMPARE(reread.value(QStringLiteral("m/b/c")).toString(), QStringLiteral("x"));
+}
+
+void tst_XmlSettings::valueAndGroupOfSameName()
+{
+    const QSettings::SettingsMap map{{"a", 1}, {"a/b", 2}};
+    QCOMPARE(XmlProbe::writeXmlData(map),
+             QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<xml-settings>\n    <a>\n"
+                        "        <b>2</b>\n    </a>\n</xml-settings>\n"));
+}
+
+void tst_XmlSettings::layoutMatchesExample()
+{
+    const QString path = m_dir.filePath(QStringLiteral("example.xml"));
+    {
+        XmlSettings settings(path);
+        settings.setValue(QStringLiteral("a/b"), 5);
+        settings.setValue(QStringLiteral("a/e"), QStringLiteral("x"));
+        settings.setValue(QStringLiteral("d"), true);
+        settings.setValue(QStringLiteral("f"), QStringLiteral("@home"));
+        settings.setValue(QStringLiteral("g"), QByteArray("\x00\xff", 2));
+        settings.setValue(QStringLiteral("h"), QRect(1, 2, 3, 4));
+    }
+    QCOMPARE(readFile(path),
+             QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                        "<xml-settings>\n"
+                        "    <a>\n"
+                        "        <b>5</b>\n"
+                        "        <e>x</e>\n"
+                        "    </a>\n"
+                        "    <d>true</d>\n"
+                        "    <f>@@home</f>\n"
+                        "    <g>@ByteArray(00ff)</g>\n"
+                        "    <h>@Rect(1 2 3 4)</h>\n"
+                        "</xml-settings>\n"));
+
+    QString error;
+    const QByteArray lines = runPython(flattenScript, {path}, &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(lines,
+             QByteArray(R"j(["xml-settings/a/b", "5"])j" "\n"
+                        R"j(["xml-settings/a/e", "x"])j" "\n"
+                        R"j(["xml-settings/d", "true"])j" "\n"
+                        R"j(["xml-settings/f", "@@home"])j" "\n"
+                        R"j(["xml-settings/g", "@ByteArray(00ff)"])j" "\n"
+                        R"j(["xml-settings/h", "@Rect(1 2 3 4)"])j" "\n"));
+}
+
+void tst_XmlSettings::emptyStoreLayout()
+{
+    QCOMPARE(XmlProbe::writeXmlData({}),
+             QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<xml-settings/>\n"));
+    QSettings::SettingsMap map;
+    QVERIFY(XmlProbe::readXmlData(XmlProbe::writeXmlData({}), map));
+    QVERIFY(map.isEmpty());
+}
+
+void tst_XmlSettings::pythonWrittenFileIsRead()
+{
+    const QString path = m_dir.filePath(QStringLiteral("python.xml"));
+    const QString script = QStringLiteral(R"(
+import sys, xml.etree.ElementTree as ET
+root = ET.Element("xml-settings")
+net = ET.SubElement(root, "net")
+ET.SubElement(net, "host").text = "broker & co <1>"
+ET.SubElement(net, "_x0031_").text = "first"
+ET.SubElement(root, "greeting").text = "Grüße 你好"
+ET.SubElement(root, "blank").text = "  "
+ET.ElementTree(root).write(sys.argv[1], encoding="utf-8", xml_declaration=True)
+)");
+    QString error;
+    runPython(script, {path}, &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+
+    XmlSettings settings(path);
+    QCOMPARE(settings.status(), QSettings::NoError);
+    QStringList keys = settings.allKeys();
+    keys.sort();
+    QCOMPARE(keys, (QStringList{"blank", "greeting", "net/1", "net/host"}));
+    QCOMPARE(settings.value("net/host").toString(), QStringLiteral("broker & co <1>"));
+    QCOMPARE(settings.value("net/1").toString(), QStringLiteral("first"));
+    QCOMPARE(settings.value("greeting").toString(), QString::fromUtf8("Grüße 你好"));
+    QCOMPARE(settings.value("blank").toString(), QStringLiteral("  "));
+}
+
+void tst_XmlSettings::handWritten_data()
+{
+    QTest::addColumn<QByteArray>("xml");
+    QTest::addColumn<QVariantMap>("expected");
+
+    QTest::newRow("other-root") << QByteArray("<config><net><port>1883</port></net></config>")
+                                << QVariantMap{{"config/net/port", "1883"}};
+    QTest::newRow("text-beside-children")
+        << QByteArray("<xml-settings>\n  <a>\n    hello\n    <b>1</b>\n  </a>\n</xml-settings>")
+        << QVariantMap{{"a", "\n    hello\n    "}, {"a/b", "1"}};
+    QTest::newRow("comments") << QByteArray("<xml-settings><!-- c --><a><!-- x -->v<!-- y --></a>"
+                                            "<b><!-- only --></b></xml-settings>")
+                              << QVariantMap{{"a", "v"}, {"b", ""}};
+    QTest::newRow("cdata-and-entities")
+        << QByteArray("<xml-settings><a>x &amp; <![CDATA[<y>]]> &#x4E2D;</a></xml-settings>")
+        << QVariantMap{{"a", QString::fromUtf8("x & <y> 中")}};
+    QTest::newRow("empty-and-blank")
+        << QByteArray("<xml-settings><a/><b>   </b><c></c></xml-settings>")
+        << QVariantMap{{"a", ""}, {"b", "   "}, {"c", ""}};
+    QTest::newRow("escaped-names")
+        << QByteArray("<xml-settings><_x0031_><n_x0020_m>v</n_x0020_m></_x0031_>"
+                      "<_x003a_b>w</_x003a_b></xml-settings>")
+        << QVariantMap{{"1/n m", "v"}, {":b", "w"}};
+    QTest::newRow("nested-root-name")
+        << QByteArray("<xml-settings><a><xml-settings>5</xml-settings></a></xml-settings>")
+        << QVariantMap{{"a", "5"}};
+    QTest::newRow("standalone-crlf")
+        << QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
+                      "<xml-settings>\r\n    <a>x</a>\r\n</xml-settings>\r\n")
+        << QVariantMap{{"a", "x"}};
+    QTest::newRow("markers")
+        << QByteArray("<xml-settings><a>@ByteArray(00ff)</a><b>@Rect(1 2 3)</b><c>@@home</c>"
+                      "<d>@Invalid()</d><e>@Size(5 6)</e><f>@Point(7 8)</f><g>@Other(1)</g>"
+                      "</xml-settings>")
+        << QVariantMap{{"a", QByteArray("\x00\xff", 2)}, {"b", "@Rect(1 2 3)"}, {"c", "@home"},
+                       {"d", QVariant()}, {"e", QSize(5, 6)}, {"f", QPoint(7, 8)}, {"g", "@Other(1)"}};
+    QTest::newRow("repeated-key-last-wins")
+        << QByteArray("<xml-settings><a>1</a><a>2</a></xml-settings>") << QVariantMap{{"a", "2"}};
+}
+
+void tst_XmlSettings::handWritten()
+{
+    QFETCH(QByteArray, xml);
+    QFETCH(QVariantMap, expected);
+
+    const QString path = m_dir.filePath(QStringLiteral("hand-%1.xml").arg(QTest::currentDataTag()));
+    QVERIFY(writeFile(path, xml));
+    XmlSettings settings(path);
+    QCOMPARE(settings.status(), QSettings::NoError);
+    QStringList keys = settings.allKeys();
+    keys.sort();
+    QCOMPARE(keys, expected.keys());
+    for (auto it = expected.constBegin(); it != expected.constEnd(); ++it) {
+        const QVariant actual = settings.value(it.key());
+        QCOMPARE(actual.userType(), it->userType());
+        QCOMPARE(actual, it.value());
+    }
+}
+
+void tst_XmlSettings::malformed_data()
+{
+    QTest::addColumn<QByteArray>("xml");
+
+    QByteArray junk(600, '\0');
+    QRandomGenerator random(7);
+    for (char &c : junk)
+        c = char(random.bounded(256));
+    junk[0] = '\x89';
+
+    QByteArray deep;
+    for (int i = 0; i < 2000; ++i)
+        deep += "<a>";
+    for (int i = 0; i < 2000; ++i)
+        deep += "</a>";
+
+    // One long group name repeated in the key of every entry below it.
+    QByteArray amplifying = "<xml-settings><" + QByteArray(20000, 'g') + ">";
+    for (int i = 0; i < 2000; ++i)
+        amplifying += "<b/>";
+    amplifying += "</" + QByteArray(20000, 'g') + "></xml-settings>";
+
+    QTest::newRow("not-well-formed") << QByteArray("<xml-settings><a>1</b></xml-settings>");
+    QTest::newRow("truncated") << QByteArray("<?xml version=\"1.0\"?>\n<xml-settings>\n    <a>1</a>\n");
+    QTest::newRow("binary-junk") << junk;
+    QTest::newRow("unescaped-index") << QByteArray("<xml-settings><list><1>x</1></list></xml-settings>");
+    QTest::newRow("undeclared-prefix") << QByteArray("<xml-settings><a:b>x</a:b></xml-settings>");
+    QTest::newRow("invalid-character") << QByteArray("<xml-settings><a>\x01</a></xml-settings>");
+    QTest::newRow("two-roots") << QByteArray("<xml-settings/><xml-settings/>");
+    QTest::newRow("too-deep") << deep;
+    QTest::newRow("amplifying-keys") << amplifying;
+}
+
+void tst_XmlSettings::malformed()
+{
+    QFETCH(QByteArray, xml);
+
+    const QString path = m_dir.filePath(QStringLiteral("bad-%1.xml").arg(QTest::currentDataTag()));
+    QVERIFY(writeFile(path, xml));
+    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^\".+\"$")));
+    XmlSettings settings(path);
+    QCOMPARE(settings.status(), QSettings::FormatError);
+}
+
+void tst_XmlSettings::emptyInputIsAnError()
+{
+    QByteArray empty;
+    QBuffer buffer(&empty);
+    QVERIFY(buffer.open(QIODevice::ReadOnly));
+    QSettings::SettingsMap map;
+    QTest::ignoreMessage(QtCriticalMsg, "\"Premature end of document.\"");
+    QVERIFY(!XmlSettings::readXmlFile(buffer, map));
+}
+
+// A stream of nested lists deep enough to exhaust the stack if read
+// recursively without a limit; the value is refused, the store survives.
+void tst_XmlSettings::deepVariantPayloadIsRefused()
+{
+    const QByteArray shallow = nestedListPayload(3).toHex();
+    const QByteArray deep = nestedListPayload(300000).toHex();
+    const QString path = m_dir.filePath(QStringLiteral("deep.xml"));
+    QVERIFY(writeFile(path, "<xml-settings><ok>@Variant(" + shallow + ")</ok><deep>@Variant(" + deep
+                                + ")</deep><huge>@Variant(00000009ffffff00)</huge></xml-settings>"));
+    XmlSettings settings(path);
+    QCOMPARE(settings.status(), QSettings::NoError);
+    const QVariant ok = settings.value(QStringLiteral("ok"));
+    QCOMPARE(ok, QVariant(QVariantList{QVariantList{QVariantList{7}}}));
+    QVERIFY(settings.value(QStringLiteral("deep")).toList().isEmpty());
+    QVERIFY(settings.value(QStringLiteral("huge")).toList().isEmpty());
+}
+
+void tst_XmlSettings::plainReaderMatchesStreamReader_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<bool>("plain");
+
+    QTest::newRow("entities") << QByteArray("<xml-settings><a>x &amp; &lt;y&gt; &quot;q&quot; &apos;</a></xml-settings>") << true;
+    QTest::newRow("group-text") << QByteArray("<xml-settings>\n <a>\n  t &amp; u\n  <b>1</b>\n  \n </a>\n</xml-settings>\n") << true;
+    QTest::newRow("root-name-inside") << QByteArray("<xml-settings><a><xml-settings>5</xml-settings><b/></a></xml-settings>") << true;
+    QTest::newRow("empty-and-blank") << QByteArray("<xml-settings><a/><b>  \t</b><c></c></xml-settings>") << true;
+    QTest::newRow("utf8-text") << QByteArray("<xml-settings><a>Grüße 你好 \xF0\x9F\x98\x80</a></xml-settings>") << true;
+    QTest::newRow("escaped-names") << QByteArray("<xml-settings><_x0031_><n_x0020_m>v</n_x0020_m></_x0031_></xml-settings>") << true;
+    QTest::newRow("other-root") << QByteArray("<config><x>1</x></config>") << true;
+    QTest::newRow("empty-root") << QByteArray("<xml-settings/>\n") << true;
+    QTest::newRow("comment") << QByteArray("<xml-settings><!-- c --><a>1</a></xml-settings>") << false;
+    QTest::newRow("cdata") << QByteArray("<xml-settings><a><![CDATA[x]]></a></xml-settings>") << false;
+    QTest::newRow("character-reference") << QByteArray("<xml-settings><a>&#65;</a></xml-settings>") << false;
+    QTest::newRow("unknown-entity") << QByteArray("<xml-settings><a>&foo;</a></xml-settings>") << false;
+    QTest::newRow("carriage-return") << QByteArray("<xml-settings>\r\n<a>1</a></xml-settings>") << false;
+    QTest::newRow("non-ascii-name") << QByteArray("<xml-settings><grüße>1</grüße></xml-settings>") << false;
+    QTest::newRow("attribute") << QByteArray("<xml-settings><a b=\"1\">1</a></xml-settings>") << false;
+    QTest::newRow("blank-in-tag") << QByteArray("<xml-settings><a >1</a ></xml-settings>") << false;
+    QTest::newRow("mismatched") << QByteArray("<xml-settings><a>1</b></xml-settings>") << false;
+    QTest::newRow("two-roots") << QByteArray("<a/><b/>") << false;
+    QTest::newRow("text-outside-root") << QByteArray("x<a/>") << false;
+    QTest::newRow("truncated") << QByteArray("<xml-settings><a>1</a>") << false;
+    QTest::newRow("bad-utf8") << QByteArray("<xml-settings><a>\xC3\x28</a></xml-settings>") << false;
+    QTest::newRow("overlong-utf8") << QByteArray("<xml-settings><a>\xC0\xBC</a></xml-settings>") << false;
+    QTest::newRow("encoded-surrogate") << QByteArray("<xml-settings><a>\xED\xA0\x80</a></xml-settings>") << false;
+    QTest::newRow("non-character") << QByteArray("<xml-settings><a>\xEF\xBF\xBF</a></xml-settings>") << false;
+    QTest::newRow("control-character") << QByteArray("<xml-settings><a>\x01</a></xml-settings>") << false;
+    QTest::newRow("cdata-end-in-text") << QByteArray("<xml-settings><a>]]></a></xml-settings>") << false;
+    QTest::newRow("digit-name") << QByteArray("<xml-settings><1>x</1></xml-settings>") << false;
+    QTest::newRow("colon-name") << QByteArray("<xml-settings><a:b>x</a:b></xml-settings>") << false;
+}
+
+void tst_XmlSettings::plainReaderMatchesStreamReader()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(bool, plain);
+
+    const QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + body;
+    bool handled = false;
+    const QString difference = compareReaders(xml, &handled);
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    QCOMPARE(handled, plain);
+    // Without the declaration written by this format the stream reader is used.
+    QSettings::SettingsMap map;
+    QVERIFY(!XmlPlainReader::read(body, map));
+}
+
+// Stores of random names and values as the writer writes them, and the same
+// documents with random damage: the quick reader must take every undamaged
+// one, and whatever it takes must read the same with the stream reader.
+void tst_XmlSettings::plainReaderMatchesOnGeneratedDocuments()
+{
+    const QString names = QString::fromUtf8("ab_x0F1 :-.é<&") + QString::fromUtf8("\U0001F600");
+    const QString texts = QString::fromUtf8("ab @()<>&\"'\n\t\r\x01é中") + QString::fromUtf8("\U0001F600");
+    QRandomGenerator random(4242);
+    int taken = 0;
+    for (int round = 0; round < 300; ++round) {
+        QSettings::SettingsMap store;
+        const int keys = 1 + random.bounded(12);
+        for (int k = 0; k < keys; ++k) {
+            QStringList path;
+            const int depth = 1 + random.bounded(3);
+            for (int d = 0; d < depth; ++d)
+                path.append(QStringLiteral("k") + randomText(random, names, 4));
+            QVariant value;
+            switch (random.bounded(4)) {
+            case 0: value = randomText(random, texts, 8); break;
+            case 1: value = random.bounded(1000); break;
+            case 2: value = randomText(random, texts, 4).toUtf8(); break;
+            default: value = QStringList{randomText(random, texts, 3)}; break;
+            }
+            store.insert(path.join(QLatin1Char('/')), value);
+        }
+        const QByteArray xml = XmlProbe::writeXmlData(store);
+        bool handled = false;
+        QString difference = compareReaders(xml, &handled);
+        QVERIFY2(difference.isEmpty(), qPrintable(difference + QLatin1Char('\n') + QString::fromUtf8(xml)));
+        if (!QString::fromUtf8(xml).contains(QRegularExpression(QStringLiteral("<[^?/>]*[^\\x00-\\x7f]"))))
+            QVERIFY2(handled, xml.constData());
+
+        QByteArray damaged = xml;
+        const int at = random.bounded(damaged.size());
+        if (random.bounded(2))
+            damaged.remove(at, 1 + random.bounded(3));
+        else
+            damaged.insert(at, "<>&/\r\xC3 x"[random.bounded(10)]);
+        difference = compareReaders(damaged, &handled);
+        QVERIFY2(difference.isEmpty(), qPrintable(difference + QLatin1Char('\n') + QString::fromUtf8(damaged)));
+        taken += handled ? 1 : 0;
+    }
+    QVERIFY(taken > 0);
+}
+
+// Qt has room for 16 custom formats per process; registering on every call
+// would soon leave the format invalid.
+void tst_XmlSettings::regFormatRegistersOnce()
+{
+    const QSettings::Format format = XmlSettings::xmlFormat();
+    for (int i = 0; i < 20; ++i)
+        XmlSettings::regFormat();
+    QCOMPARE(XmlSettings::xmlFormat(), format);
+
+    const QString path = m_dir.filePath(QStringLiteral("again.xml"));
+    {
+        XmlSettings settings(path);
+        QCOMPARE(settings.format(), format);
+        settings.setValue(QStringLiteral("k"), 1);
+    }
+    QVERIFY(readFile(path).contains("<k>1</k>"));
+}
+
+void tst_XmlSettings::derivedFormatHelpers()
+{
+    const QSettings::SettingsMap map{{"a/b", QByteArray("\x01\x02")}, {"c", QStringLiteral("@x")},
+                                     {"list/1/n", 1}, {"list/size", 1}};
+    const QByteArray xml = XmlProbe::writeXmlData(map);
+
+    QByteArray viaDevice;
+    QBuffer buffer(&viaDevice);
+    QVERIFY(buffer.open(QIODevice::WriteOnly));
+    QVERIFY(XmlSettings::writeXmlFile(buffer, map));
+    QCOMPARE(viaDevice, xml);
+
+    QSettings::SettingsMap read;
+    QVERIFY(XmlProbe::readXmlData(xml, read));
+    QCOMPARE(read.keys(), map.keys());
+    QCOMPARE(read.value("a/b"), QVariant(QByteArray("\x01\x02")));
+    QCOMPARE(read.value("c"), QVariant("@x"));
+    QCOMPARE(read.value("list/size").toInt(), 1);
+
+    QSettings::SettingsMap partial;
+    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^\".+\"$")));
+    QVERIFY(!XmlProbe::readXmlData(xml.left(xml.indexOf("</a>")), partial));
+    QCOMPARE(XmlProbe::variantToString(QVariant(QRect(1, 2, 3, 4))), QStringLiteral("@Rect(1 2 3 4)"));
+    QCOMPARE(XmlProbe::stringToVariant(QStringLiteral("@Point(1 2 3)")), QVariant("@Point(1 2 3)"));
+}
+
+void tst_XmlSettings::fileNameExtension()
+{
+    // Nothing is written: the store is only opened.
+    const XmlSettings settings(QStringLiteral("orvel-test"), QStringLiteral("tst"));
+    QVERIFY2(settings.fileName().endsWith(QLatin1String("/orvel-test/tst.xml")),
+             qPrintable(settings.fileName()));
+}
+
+QTEST_GUILESS_MAIN(tst_XmlSettings)
+#include "tst_xmlsettings.moc"
