@@ -39,6 +39,8 @@
 #include <gz/gzipstreamwrapper.h>
 
 #include <crypto/aeswrapper.h>
+#include <crypto/cryptedsettingsstorage.h>
+#include <crypto/cryptodatamanager.h>
 #include <crypto/keynumber.h>
 #include <crypto/vmpc.h>
 
