@@ -20,5 +20,6 @@ bool demoSys(DemoContext &ctx);
 bool demoSettings(DemoContext &ctx);
 bool demoCompression(DemoContext &ctx);
 bool demoSerial(DemoContext &ctx);
+bool demoCrypto(DemoContext &ctx);
 
 #endif // KIOSK_DEMOS_H

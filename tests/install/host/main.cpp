@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTextStream>
 
@@ -107,6 +108,16 @@ int main(int argc, char **argv)
         port.setList(port.toList());
         check(RS232Settings::PORT_NAME == QLatin1String("portName") && port.portSettings() == PortSettings(),
               "RS232Settings");
+    }
+    { // crypto
+        AesWrapper aes;
+        aes.key = QByteArray(16, 'k');
+        CryptoDataManager store(dir.filePath(QStringLiteral("host.enc")));
+        store.setDefaultUser(QStringLiteral("host"));
+        store.forceSave();
+        check(aes.rDecrypt(aes.rEncrypt("host")).startsWith("host") && store.defaultUser() == QLatin1String("host")
+                  && QFileInfo(dir.filePath(QStringLiteral("host.enc"))).size() >= 32,
+              "AesWrapper/CryptoDataManager");
     }
     if (failures)
         return 1;
