@@ -4,7 +4,7 @@
 
 #include <atomic>
 
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#if defined(__GNUC__) && !defined(__clang__) && (defined(__x86_64__) || defined(__i386__))
 #  define ORVEL_AES_BMI 1
 #  include <immintrin.h>
 #else
@@ -187,7 +187,10 @@ const Kernels &kernels()
     static const Kernels portable{generic::encryptBlocks, generic::decryptBlocks};
 #if ORVEL_AES_BMI
     static const Kernels withBmi{bmi::encryptBlocks, bmi::decryptBlocks};
-    static const bool hasBmi = __builtin_cpu_supports("bmi");
+    static const bool hasBmi = [] {
+        __builtin_cpu_init(); // in case the first call comes from a static constructor
+        return __builtin_cpu_supports("bmi") != 0;
+    }();
     if (hasBmi && allowBmi.load(std::memory_order_relaxed))
         return withBmi;
 #endif
