@@ -3,8 +3,7 @@
 // in the same run with hardware AES and without it (a child process of this
 // program started with OPENSSL_ia32cap masking AES-NI and PCLMULQDQ), and next
 // to a plain byte-serial VMPC loop; then the cost of one VMPC call on a small
-// store. MB are 10^6 bytes. AesWrapper is shown with the block loop it picks
-// on this processor and with the portable one.
+// store. MB are 10^6 bytes.
 //
 // The measurements take turns, round after round, and each figure is the best
 // of its rounds: on a shared machine a burst of load then hits every
@@ -14,7 +13,6 @@
 // costs this VM about as much as enciphering it, and would measure the kernel
 // rather than the ciphers (OpenSSL writes into a buffer it is given).
 
-#include <crypto/aes_p.h>
 #include <crypto/aeswrapper.h>
 #include <crypto/vmpc.h>
 
@@ -183,15 +181,11 @@ int main(int argc, char **argv)
     QByteArray plain;
     QByteArray stream;
     QByteArray reference(data.size(), Qt::Uninitialized);
-    Best aesEnc, aesDec, portableEnc, portableDec, hardEnc, hardDec, softEnc, softDec, vmpcRate, plainRate;
+    Best aesEnc, aesDec, hardEnc, hardDec, softEnc, softDec, vmpcRate, plainRate;
     bool software = true;
     for (int round = 0; round < kRounds; ++round) {
         aesEnc.add(rate(data.size(), [&] { cipher = aes.rEncrypt(data); }));
         aesDec.add(rate(data.size(), [&] { plain = aes.rDecrypt(cipher); }));
-        aesAllowBmi(false);
-        portableEnc.add(rate(data.size(), [&] { cipher = aes.rEncrypt(data); }));
-        portableDec.add(rate(data.size(), [&] { plain = aes.rDecrypt(cipher); }));
-        aesAllowBmi(true);
         software = measureSoftwareOpenSsl(softEnc, softDec) && software;
         const QPair<double, double> hardware = openssl.measure();
         hardEnc.add(hardware.first);
@@ -206,8 +200,6 @@ int main(int argc, char **argv)
 
     print("AesWrapper::rEncrypt (AES-128 ECB, T-tables)", aesEnc.value, "MB/s");
     print("AesWrapper::rDecrypt", aesDec.value, "MB/s");
-    print("AesWrapper::rEncrypt, portable code (no BMI1)", portableEnc.value, "MB/s");
-    print("AesWrapper::rDecrypt, portable code (no BMI1)", portableDec.value, "MB/s");
     print("OpenSSL EVP AES-128-ECB encrypt, hardware AES", hardEnc.value, "MB/s");
     print("OpenSSL EVP AES-128-ECB decrypt, hardware AES", hardDec.value, "MB/s");
     if (software) {

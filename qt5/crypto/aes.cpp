@@ -2,15 +2,6 @@
 
 #include <QtEndian>
 
-#include <atomic>
-
-#if defined(__GNUC__) && !defined(__clang__) && (defined(__x86_64__) || defined(__i386__))
-#  define ORVEL_AES_BMI 1
-#  include <immintrin.h>
-#else
-#  define ORVEL_AES_BMI 0
-#endif
-
 namespace {
 
 // The tables of the standard, computed at compile time from the field
@@ -149,52 +140,95 @@ Q_ALWAYS_INLINE void storeState(quint8 *out, const State &s)
     store(out + 12, s.w3);
 }
 
-namespace generic {
-#define AES_BYTE2(x) (((x) >> 16) & 0xff)
-#include "aeskernel_p.h"
-#undef AES_BYTE2
-} // namespace generic
-
-#if ORVEL_AES_BMI
-} // namespace
-
-#pragma GCC push_options
-#pragma GCC target("bmi")
-namespace {
-namespace bmi {
-#define AES_BYTE2(x) _bextr_u32((x), 16, 8)
-#include "aeskernel_p.h"
-#undef AES_BYTE2
-} // namespace bmi
-} // namespace
-#pragma GCC pop_options
-
-namespace {
-#endif
-
-using BlocksFunction = void (*)(const quint32 *, int, const quint8 *, quint8 *, qsizetype);
-
-struct Kernels
+// One full round: output word c takes byte 0 of column c, byte 1 of column
+// c + 1, byte 2 of column c + 2 and byte 3 of column c + 3 (ShiftRows).
+Q_ALWAYS_INLINE quint32 encColumn(quint32 a, quint32 b, quint32 c, quint32 d, quint32 k)
 {
-    BlocksFunction encrypt;
-    BlocksFunction decrypt;
-};
+    return T.te[0][a >> 24] ^ T.te[1][(b >> 16) & 0xff] ^ T.te[2][(c >> 8) & 0xff] ^ T.te[3][d & 0xff] ^ k;
+}
 
-std::atomic<bool> allowBmi{true};
-
-const Kernels &kernels()
+Q_ALWAYS_INLINE State encRound(const State &s, const quint32 *rk)
 {
-    static const Kernels portable{generic::encryptBlocks, generic::decryptBlocks};
-#if ORVEL_AES_BMI
-    static const Kernels withBmi{bmi::encryptBlocks, bmi::decryptBlocks};
-    static const bool hasBmi = [] {
-        __builtin_cpu_init(); // in case the first call comes from a static constructor
-        return __builtin_cpu_supports("bmi") != 0;
-    }();
-    if (hasBmi && allowBmi.load(std::memory_order_relaxed))
-        return withBmi;
-#endif
-    return portable;
+    return {encColumn(s.w0, s.w1, s.w2, s.w3, rk[0]), encColumn(s.w1, s.w2, s.w3, s.w0, rk[1]),
+            encColumn(s.w2, s.w3, s.w0, s.w1, rk[2]), encColumn(s.w3, s.w0, s.w1, s.w2, rk[3])};
+}
+
+Q_ALWAYS_INLINE quint32 encLast(quint32 a, quint32 b, quint32 c, quint32 d, quint32 k)
+{
+    return word(T.sbox[a >> 24], T.sbox[(b >> 16) & 0xff], T.sbox[(c >> 8) & 0xff], T.sbox[d & 0xff]) ^ k;
+}
+
+Q_ALWAYS_INLINE State encFinal(const State &s, const quint32 *rk)
+{
+    return {encLast(s.w0, s.w1, s.w2, s.w3, rk[0]), encLast(s.w1, s.w2, s.w3, s.w0, rk[1]),
+            encLast(s.w2, s.w3, s.w0, s.w1, rk[2]), encLast(s.w3, s.w0, s.w1, s.w2, rk[3])};
+}
+
+// InvShiftRows takes the bytes from the columns c + 3, c + 2, c + 1 instead.
+Q_ALWAYS_INLINE quint32 decColumn(quint32 a, quint32 b, quint32 c, quint32 d, quint32 k)
+{
+    return T.td[0][a >> 24] ^ T.td[1][(b >> 16) & 0xff] ^ T.td[2][(c >> 8) & 0xff] ^ T.td[3][d & 0xff] ^ k;
+}
+
+Q_ALWAYS_INLINE State decRound(const State &s, const quint32 *rk)
+{
+    return {decColumn(s.w0, s.w3, s.w2, s.w1, rk[0]), decColumn(s.w1, s.w0, s.w3, s.w2, rk[1]),
+            decColumn(s.w2, s.w1, s.w0, s.w3, rk[2]), decColumn(s.w3, s.w2, s.w1, s.w0, rk[3])};
+}
+
+Q_ALWAYS_INLINE quint32 decLast(quint32 a, quint32 b, quint32 c, quint32 d, quint32 k)
+{
+    return word(T.isbox[a >> 24], T.isbox[(b >> 16) & 0xff], T.isbox[(c >> 8) & 0xff], T.isbox[d & 0xff]) ^ k;
+}
+
+Q_ALWAYS_INLINE State decFinal(const State &s, const quint32 *rk)
+{
+    return {decLast(s.w0, s.w3, s.w2, s.w1, rk[0]), decLast(s.w1, s.w0, s.w3, s.w2, rk[1]),
+            decLast(s.w2, s.w1, s.w0, s.w3, rk[2]), decLast(s.w3, s.w2, s.w1, s.w0, rk[3])};
+}
+
+void encryptOne(const quint32 *rk, int rounds, const quint8 *in, quint8 *out)
+{
+    State s = loadState(in, rk);
+    for (int r = 1; r < rounds; ++r)
+        s = encRound(s, rk += 4);
+    storeState(out, encFinal(s, rk + 4));
+}
+
+void decryptOne(const quint32 *rk, int rounds, const quint8 *in, quint8 *out)
+{
+    State s = loadState(in, rk);
+    for (int r = 1; r < rounds; ++r)
+        s = decRound(s, rk += 4);
+    storeState(out, decFinal(s, rk + 4));
+}
+
+// Two blocks side by side: the table look-ups of one block wait on each
+// other, so an independent block fills the gaps (ECB has no chaining).
+void encryptTwo(const quint32 *rk, int rounds, const quint8 *in, quint8 *out)
+{
+    State a = loadState(in, rk);
+    State b = loadState(in + 16, rk);
+    for (int r = 1; r < rounds; ++r) {
+        rk += 4;
+        a = encRound(a, rk);
+        b = encRound(b, rk);
+    }
+    storeState(out, encFinal(a, rk + 4));
+    storeState(out + 16, encFinal(b, rk + 4));
+}
+
+void decryptTwo(const quint32 *rk, int rounds, const quint8 *in, quint8 *out)
+{
+    State a = loadState(in, rk);
+    State b = loadState(in + 16, rk);
+    for (int r = 1; r < rounds; ++r) {
+        rk += 4;
+        a = decRound(a, rk);
+        b = decRound(b, rk);
+    }
+    storeState(out, decFinal(a, rk + 4));
+    storeState(out + 16, decFinal(b, rk + 4));
 }
 
 } // namespace
@@ -238,25 +272,28 @@ int aesKeySetupDecrypt(quint32 *schedule, const quint8 *keyBytes, int keyBits)
 
 void aesEncryptBlock(const quint32 *schedule, int rounds, const quint8 *in, quint8 *out)
 {
-    generic::encryptOne(schedule, rounds, in, out);
+    encryptOne(schedule, rounds, in, out);
 }
 
 void aesDecryptBlock(const quint32 *schedule, int rounds, const quint8 *in, quint8 *out)
 {
-    generic::decryptOne(schedule, rounds, in, out);
+    decryptOne(schedule, rounds, in, out);
 }
 
 void aesEncryptBlocks(const quint32 *schedule, int rounds, const quint8 *in, quint8 *out, qsizetype blocks)
 {
-    kernels().encrypt(schedule, rounds, in, out, blocks);
+    qsizetype b = 0;
+    for (; b + 2 <= blocks; b += 2)
+        encryptTwo(schedule, rounds, in + 16 * b, out + 16 * b);
+    if (b < blocks)
+        encryptOne(schedule, rounds, in + 16 * b, out + 16 * b);
 }
 
 void aesDecryptBlocks(const quint32 *schedule, int rounds, const quint8 *in, quint8 *out, qsizetype blocks)
 {
-    kernels().decrypt(schedule, rounds, in, out, blocks);
-}
-
-void aesAllowBmi(bool allow)
-{
-    allowBmi.store(allow, std::memory_order_relaxed);
+    qsizetype b = 0;
+    for (; b + 2 <= blocks; b += 2)
+        decryptTwo(schedule, rounds, in + 16 * b, out + 16 * b);
+    if (b < blocks)
+        decryptOne(schedule, rounds, in + 16 * b, out + 16 * b);
 }

@@ -32,9 +32,4 @@ ORVELEXTLIB_AUTOTEST_EXPORT void aesDecryptBlock(const quint32 *schedule, int ro
 void aesEncryptBlocks(const quint32 *schedule, int rounds, const quint8 *in, quint8 *out, qsizetype blocks);
 void aesDecryptBlocks(const quint32 *schedule, int rounds, const quint8 *in, quint8 *out, qsizetype blocks);
 
-/// Lets the two functions above use BEXTR (BMI1) where the processor has it
-/// (the default), or keeps them on the portable code, so that both can be
-/// tested and measured on one machine.
-ORVELEXTLIB_AUTOTEST_EXPORT void aesAllowBmi(bool allow);
-
 #endif // ORVEL_CRYPTO_AES_P_H

@@ -67,7 +67,6 @@ private slots:
 
     void paddingAndLengths_data();
     void paddingAndLengths();
-    void matchesOpenSslEcb_data();
     void matchesOpenSslEcb();
     void usesOnlyFirstSixteenKeyBytes();
     void shortKeyGivesEmptyResult();
@@ -198,18 +197,8 @@ void tst_AesWrapper::paddingAndLengths()
     QCOMPARE(back.mid(length), QByteArray(padded - length, '\0'));
 }
 
-void tst_AesWrapper::matchesOpenSslEcb_data()
-{
-    QTest::addColumn<bool>("allowBmi");
-    QTest::newRow("portable") << false;
-    QTest::newRow("bmi-where-available") << true;
-}
-
 void tst_AesWrapper::matchesOpenSslEcb()
 {
-    QFETCH(bool, allowBmi);
-    aesAllowBmi(allowBmi);
-    const auto restore = qScopeGuard([] { aesAllowBmi(true); });
     // Lengths that exercise both the paired-block path and the single tail block.
     const AesWrapper aes = wrapperWithKey(kKey);
     for (int blocks = 1; blocks <= 9; ++blocks) {
