@@ -7,6 +7,7 @@
 #include <qsettingsext/initconfig.h>
 #include <qsettingsext/jsonsettings.h>
 #include <serial/rs232settings.h>
+#include <stomp/qstompframe_p.h>
 #include <values/appversion.h>
 #include <values/appversion_p.h>
 
@@ -61,3 +62,11 @@ QSharedPointer<QSslConfiguration> CryptoDataManager::_defaultSslConfig;
 QSettings::Format CryptedSettingsStorage::CRYPTED_FORMAT = QSettings::registerFormat(
     QStringLiteral("crypto"), CryptedSettingsStorage::readCryptoFile, CryptedSettingsStorage::writeCryptoFile,
     Qt::CaseSensitive);
+
+// --- STOMP command words, in the order of the protocol's command list ---
+const QList<QByteArray> stompCommandList = {
+    QByteArrayLiteral("ABORT"),   QByteArrayLiteral("ACK"),         QByteArrayLiteral("BEGIN"),
+    QByteArrayLiteral("COMMIT"),  QByteArrayLiteral("CONNECT"),     QByteArrayLiteral("DISCONNECT"),
+    QByteArrayLiteral("CONNECTED"), QByteArrayLiteral("MESSAGE"),   QByteArrayLiteral("SEND"),
+    QByteArrayLiteral("SUBSCRIBE"), QByteArrayLiteral("UNSUBSCRIBE"), QByteArrayLiteral("RECEIPT"),
+    QByteArrayLiteral("ERROR"),   QByteArrayLiteral("NACK"),        QByteArrayLiteral("STOMP")};

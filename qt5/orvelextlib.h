@@ -44,4 +44,11 @@
 #include <crypto/keynumber.h>
 #include <crypto/vmpc.h>
 
+#include <stomp/qstompclient.h>
+#include <stomp/qstompframe.h>
+#include <stomp/qstomprequestframe.h>
+#include <stomp/qstompresponseframe.h>
+
+#include <httpfileloader/httpfileloader.h>
+
 #endif // ORVELEXTLIB_H

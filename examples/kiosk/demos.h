@@ -21,5 +21,7 @@ bool demoSettings(DemoContext &ctx);
 bool demoCompression(DemoContext &ctx);
 bool demoSerial(DemoContext &ctx);
 bool demoCrypto(DemoContext &ctx);
+bool demoStomp(DemoContext &ctx);
+bool demoHttp(DemoContext &ctx);
 
 #endif // KIOSK_DEMOS_H

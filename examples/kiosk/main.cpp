@@ -25,6 +25,8 @@ const Demo demos[] = {
     {"compression", demoCompression},
     {"serial", demoSerial},
     {"crypto", demoCrypto},
+    {"stomp", demoStomp},
+    {"http", demoHttp},
 };
 } // namespace
 

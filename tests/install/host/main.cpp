@@ -1,6 +1,7 @@
 // A host that includes the umbrella header and one header by its subsystem
 // path, and touches an exported symbol of each subsystem.
 #include <orvelextlib.h>
+#include <httpfileloader/httpfileloader.h>
 #include <sys/sysutils.h>
 #include <values/fixnumber.h>
 #include <workers/abstractworker.h>
@@ -118,6 +119,15 @@ int main(int argc, char **argv)
         check(aes.rDecrypt(aes.rEncrypt("host")).startsWith("host") && store.defaultUser() == QLatin1String("host")
                   && QFileInfo(dir.filePath(QStringLiteral("host.enc"))).size() >= 32,
               "AesWrapper/CryptoDataManager");
+    }
+    { // stomp
+        QStompRequestFrame frame(QStompRequestFrame::RequestSend);
+        frame.setDestination("/queue/a");
+        check(frame.toByteArray() == "SEND\ndestination:/queue/a\n\n", "QStompRequestFrame");
+    }
+    { // http
+        const HttpFileLoader loader(QStringLiteral("http://127.0.0.1:1/f.bin"), QStringLiteral("f.bin"));
+        check(loader.partFilePath() == QLatin1String("f.bin.part"), "HttpFileLoader");
     }
     if (failures)
         return 1;
