@@ -20,8 +20,6 @@ constexpr int kLengthPrefix = 4;
 // Deflate codes at least 2 bits (a length and a distance code) for its
 // longest match of 258 bytes: no stream expands further than 1032:1.
 constexpr qint64 kMaxDeflateRatio = 1032;
-// No settings document comes near this; it keeps sizes inside QByteArray's.
-constexpr qint64 kMaxDocument = qint64(1) << 30;
 constexpr qint64 kFirstChunk = qint64(1) << 20;
 
 QByteArray md5(const QByteArray &bytes)
@@ -56,7 +54,7 @@ bool uncompress(const QByteArray &data, QByteArray &out)
     if (data.size() < kLengthPrefix)
         return false;
     const qint64 stream = data.size() - kLengthPrefix;
-    const qint64 limit = std::min(stream * kMaxDeflateRatio, kMaxDocument);
+    const qint64 limit = std::min(stream * kMaxDeflateRatio, MAX_SIZE);
     const qint64 expected = qFromBigEndian<quint32>(data.constData());
     if (expected > limit)
         return false;
@@ -129,6 +127,8 @@ CryptedSettingsStorage::CryptedSettingsStorage(QObject *parent)
 
 bool CryptedSettingsStorage::readCryptoFile(QIODevice &device, QSettings::SettingsMap &map)
 {
+    if (device.size() > cryptedstore::MAX_SIZE)
+        return false;
     const QByteArray file = device.readAll();
     if (file.size() < cryptedstore::MIN_FILE_SIZE)
         return false;

@@ -29,8 +29,8 @@ public:
 
     /// The read function of the format: deciphers and uncompresses the file
     /// on `device` and reads the XML document into `map`. Returns false for a
-    /// file shorter than 32 bytes (quietly) and for a damaged one (with the
-    /// XML reader's critical message). Reentrant.
+    /// file shorter than 32 bytes or larger than 1 GiB (quietly) and for a
+    /// damaged one (with the XML reader's critical message). Reentrant.
     static bool readCryptoFile(QIODevice &device, QSettings::SettingsMap &map);
     /// The write function of the format: writes `map` as an enciphered XML
     /// document to `device`. Device errors are left to QSettings; returns true.
