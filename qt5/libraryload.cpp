@@ -1,6 +1,8 @@
 // Everything the library does when it is loaded happens here, in one
 // translation unit, so that the order of initialisation is the order below.
 
+#include <crypto/cryptedsettingsstorage.h>
+#include <crypto/cryptodatamanager.h>
 #include <logger/loggermanager.h>
 #include <qsettingsext/dircreator.h>
 #include <qsettingsext/initconfig.h>
@@ -44,6 +46,24 @@ const QString RS232Settings::PORT_FLOW_CONTROL = QStringLiteral("flowControl");
 const QString RS232Settings::PORT_PARITY = QStringLiteral("parity");
 const QString RS232Settings::PORT_DATABITS = QStringLiteral("dataBits");
 const QString RS232Settings::PORT_STOPBIT = QStringLiteral("stopBit");
+
+// --- certificate store keys and the encrypted settings format ---
+const QString CryptoDataManager::CA_CERTIFICATES_SECTION = QStringLiteral("CA");
+const QString CryptoDataManager::LOCAL_CERTIFICATES_SECTION = QStringLiteral("LS");
+const QString CryptoDataManager::PRIVATE_KEY_SECTION = QStringLiteral("PRIVATE_KEYS");
+const QString CryptoDataManager::PRIVATE_KEY = QStringLiteral("key");
+const QString CryptoDataManager::PRIVATE_KEY_ALG = QStringLiteral("algorithm");
+const QString CryptoDataManager::USER_SECTION = QStringLiteral("USER");
+const QString CryptoDataManager::USER_NAME = QStringLiteral("defaultUser");
+const QString CryptoDataManager::PASSWORD = QStringLiteral("defaultUserPassword");
+const QString CryptoDataManager::SU_NAME = QStringLiteral("su");
+const QString CryptoDataManager::SU_PASSWORD = QStringLiteral("su_password");
+const QString CryptoDataManager::_storageFileName;
+QSharedPointer<QSslConfiguration> CryptoDataManager::_defaultSslConfig;
+QSettings::Format CryptedSettingsStorage::CRYPTED_FORMAT = QSettings::registerFormat(
+    QStringLiteral("crypto"), CryptedSettingsStorage::readCryptoFile, CryptedSettingsStorage::writeCryptoFile,
+    Qt::CaseSensitive);
+
 // --- STOMP command words, in the order of the protocol's command list ---
 const QList<QByteArray> stompCommandList = {
     QByteArrayLiteral("ABORT"),   QByteArrayLiteral("ACK"),         QByteArrayLiteral("BEGIN"),

@@ -39,6 +39,12 @@
 
 #include <gz/gzipstreamwrapper.h>
 
+#include <crypto/aeswrapper.h>
+#include <crypto/cryptedsettingsstorage.h>
+#include <crypto/cryptodatamanager.h>
+#include <crypto/keynumber.h>
+#include <crypto/vmpc.h>
+
 #include <stomp/qstompclient.h>
 #include <stomp/qstompframe.h>
 #include <stomp/qstomprequestframe.h>

@@ -20,6 +20,7 @@ bool demoSys(DemoContext &ctx);
 bool demoSettings(DemoContext &ctx);
 bool demoCompression(DemoContext &ctx);
 bool demoSerial(DemoContext &ctx);
+bool demoCrypto(DemoContext &ctx);
 bool demoStomp(DemoContext &ctx);
 bool demoHttp(DemoContext &ctx);
 bool demoMqtt(DemoContext &ctx);

@@ -24,6 +24,7 @@ const Demo demos[] = {
     {"settings", demoSettings},
     {"compression", demoCompression},
     {"serial", demoSerial},
+    {"crypto", demoCrypto},
     {"stomp", demoStomp},
     {"http", demoHttp},
     {"mqtt", demoMqtt},

@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTextStream>
 
@@ -108,6 +109,16 @@ int main(int argc, char **argv)
         port.setList(port.toList());
         check(RS232Settings::PORT_NAME == QLatin1String("portName") && port.portSettings() == PortSettings(),
               "RS232Settings");
+    }
+    { // crypto
+        AesWrapper aes;
+        aes.key = QByteArray(16, 'k');
+        CryptoDataManager store(dir.filePath(QStringLiteral("host.enc")));
+        store.setDefaultUser(QStringLiteral("host"));
+        store.forceSave();
+        check(aes.rDecrypt(aes.rEncrypt("host")).startsWith("host") && store.defaultUser() == QLatin1String("host")
+                  && QFileInfo(dir.filePath(QStringLiteral("host.enc"))).size() >= 32,
+              "AesWrapper/CryptoDataManager");
     }
     { // stomp
         QStompRequestFrame frame(QStompRequestFrame::RequestSend);
