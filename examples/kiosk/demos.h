@@ -12,11 +12,18 @@ struct DemoContext
 };
 
 // One function per subsystem; each prints what it does and returns false on failure.
-bool demoWorkers(DemoContext &ctx);
-bool demoValues(DemoContext &ctx);
-bool demoSqlite(DemoContext &ctx);
-bool demoZip(DemoContext &ctx);
-bool demoSys(DemoContext &ctx);
 bool demoSettings(DemoContext &ctx);
+bool demoLogger(DemoContext &ctx);
+bool demoWorkers(DemoContext &ctx);
+bool demoMqtt(DemoContext &ctx);
+bool demoStomp(DemoContext &ctx);
+bool demoHttp(DemoContext &ctx);
+bool demoSqlite(DemoContext &ctx);
+bool demoValues(DemoContext &ctx);
+bool demoCrypto(DemoContext &ctx);
+bool demoSerial(DemoContext &ctx);
+bool demoSys(DemoContext &ctx);
+bool demoZip(DemoContext &ctx);
+bool demoCompression(DemoContext &ctx);
 
 #endif // KIOSK_DEMOS_H

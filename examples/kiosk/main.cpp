@@ -16,12 +16,19 @@ struct Demo
 };
 
 const Demo demos[] = {
-    {"workers", demoWorkers},
-    {"values", demoValues},
-    {"sqlite", demoSqlite},
-    {"zip", demoZip},
-    {"sys", demoSys},
     {"settings", demoSettings},
+    {"logger", demoLogger},
+    {"workers", demoWorkers},
+    {"mqtt", demoMqtt},
+    {"stomp", demoStomp},
+    {"http", demoHttp},
+    {"sqlite", demoSqlite},
+    {"values", demoValues},
+    {"crypto", demoCrypto},
+    {"serial", demoSerial},
+    {"sys", demoSys},
+    {"zip", demoZip},
+    {"compression", demoCompression},
 };
 } // namespace
 

@@ -33,7 +33,8 @@ QTextStream &operator<<(QTextStream &stream, const logbinary &binary)
     // One decoder for all lines, so a character split between lines still decodes.
     const std::unique_ptr<QTextDecoder> decoder(logCodec(binary.codec())->makeDecoder());
 
-    stream << QObject::tr("Bytearrray size = ") << data.size() << logtab;
+    // Decimal whatever number base the caller left the stream in.
+    stream << QObject::tr("Bytearrray size = ") << QString::number(data.size()) << logtab;
     if (data.isEmpty()) {
         stream << QObject::tr("Byte array is empty") << Qt::endl;
         return stream;

@@ -8,9 +8,10 @@
 // Shared by the log helpers: the indentation of continuation lines, the codec
 // lookup with its fallback, and the QDebug form of a formatted text.
 
+// Static text: still usable by messages logged while the process exits.
 inline const QString &logIndent()
 {
-    static const QString indent(15, QLatin1Char(' '));
+    static const QString indent = QStringLiteral("               ");
     return indent;
 }
 
@@ -25,9 +26,13 @@ inline QTextCodec *logCodec(const QByteArray &name)
 // QDebug inserts spaces automatically.
 inline QDebug logQuoted(QDebug debug, const QString &text)
 {
+    const bool spaced = debug.autoInsertSpaces();
     {
         const QDebugStateSaver saver(debug);
         debug.nospace().noquote() << '"' << text << '"';
+        // The saver writes a blank of its own when it turns spacing back on;
+        // turning it on here leaves the one blank to maybeSpace().
+        debug.setAutoInsertSpaces(spaced);
     }
     return debug.maybeSpace();
 }

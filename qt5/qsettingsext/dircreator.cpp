@@ -28,6 +28,9 @@ bool DirCreator::checkAndCreate(const QString &path,
 {
     if (QFileInfo::exists(path))
         return true;
+    // Qt would warn about an empty name; this function logs nothing.
+    if (path.isEmpty())
+        return false;
     const QString absolute = QFileInfo(path).absoluteFilePath();
     QDir::root().mkpath(absolute);
     {

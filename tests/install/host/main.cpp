@@ -1,12 +1,14 @@
 // A host that includes the umbrella header and one header by its subsystem
 // path, and touches an exported symbol of each subsystem.
 #include <orvelextlib.h>
+#include <httpfileloader/httpfileloader.h>
 #include <sys/sysutils.h>
 #include <values/fixnumber.h>
 #include <workers/abstractworker.h>
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTextStream>
 
@@ -97,6 +99,45 @@ int main(int argc, char **argv)
         json.sync();
         check(xml.status() == QSettings::NoError && json.format() == JsonSettings::jsonFormat(),
               "XmlSettings/JsonSettings");
+    }
+    { // compression
+        check(GzipStreamWrapper::gzuncompress(GzipStreamWrapper::gzcompress("host")) == "host",
+              "GzipStreamWrapper");
+    }
+    { // serial
+        RS232Settings port(QStringLiteral("Port"));
+        port.setList(port.toList());
+        check(RS232Settings::PORT_NAME == QLatin1String("portName") && port.portSettings() == PortSettings(),
+              "RS232Settings");
+    }
+    { // crypto
+        AesWrapper aes;
+        aes.key = QByteArray(16, 'k');
+        CryptoDataManager store(dir.filePath(QStringLiteral("host.enc")));
+        store.setDefaultUser(QStringLiteral("host"));
+        store.forceSave();
+        check(aes.rDecrypt(aes.rEncrypt("host")).startsWith("host") && store.defaultUser() == QLatin1String("host")
+                  && QFileInfo(dir.filePath(QStringLiteral("host.enc"))).size() >= 32,
+              "AesWrapper/CryptoDataManager");
+    }
+    { // stomp
+        QStompRequestFrame frame(QStompRequestFrame::RequestSend);
+        frame.setDestination("/queue/a");
+        check(frame.toByteArray() == "SEND\ndestination:/queue/a\n\n", "QStompRequestFrame");
+    }
+    { // http
+        const HttpFileLoader loader(QStringLiteral("http://127.0.0.1:1/f.bin"), QStringLiteral("f.bin"));
+        check(loader.partFilePath() == QLatin1String("f.bin.part"), "HttpFileLoader");
+    }
+    { // mqtt
+        MosquittoConfig mqtt;
+        mqtt.setMode(2);
+        check(mqtt.port() == 1883 && mqtt.mode() == 0, "MosquittoConfig");
+    }
+    { // logger: read only, the host does not install it as its handler
+        check(LoggerManager::debugOuts() == LoggerManager::ConsoleOut
+                  && LoggerManager::defaultSuffix() == QLatin1String("log"),
+              "LoggerManager");
     }
     if (failures)
         return 1;

@@ -1,0 +1,76 @@
+#ifndef ORVELEXTLIB_HTTPFILELOADER_P_H
+#define ORVELEXTLIB_HTTPFILELOADER_P_H
+
+#include "httpfileloader.h"
+
+#include <QByteArray>
+#include <QLoggingCategory>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPointer>
+#include <QTimer>
+
+// The loader's own log category; everything the loader logs goes here except
+// the warning about the target directory.
+Q_DECLARE_LOGGING_CATEGORY(lcHfl)
+
+class HttpFileLoaderPrivate
+{
+    Q_DECLARE_PUBLIC(HttpFileLoader)
+public:
+    HttpFileLoaderPrivate(HttpFileLoader *q, const QString &url, const QString &fileName,
+                          int blockSize);
+
+    // Requests after a timeout halve the block size, but never below this.
+    static constexpr int MinHalvedBlockSize = 16384;
+    // Requests in a row without data before the loader gives up.
+    static constexpr int MaxAttempts = 5;
+    // Blocks taken at most from one ranged reply.
+    static constexpr int MaxReadsPerReply = 10;
+    // A body without an announced length (or not a whole file) is cut off
+    // past ten blocks or this many bytes, whichever is more.
+    static constexpr qint64 MinReplyLimit = 16 * 1024 * 1024;
+    // Largest piece moved from a reply to the side file at once.
+    static constexpr int ReadPieceSize = 1024 * 1024;
+
+    // Only the manager made at start accepts certificate problems; the ones
+    // made after a timeout report them as errors.
+    void createManager(bool acceptTlsErrors);
+    void deleteTimersAndManager();
+    // Retries through the restart timer after `delayMs`, or gives up once
+    // MaxAttempts requests in a row brought nothing.
+    void retryOrGiveUp(int delayMs);
+    // Both end notices of a failure; `plainFirst` puts finished() first.
+    void emitFailure(bool plainFirst);
+    void headerError(QNetworkReply *reply);
+    // Moves the complete side file into place and reports success.
+    void complete();
+    // A 416 answer whose "bytes */N" says the side file already holds the
+    // whole file (or more than the file now has). True when handled.
+    bool handleRangeNotSatisfiable(QNetworkReply *reply);
+    // Largest body worth keeping in memory for this reply.
+    qint64 replyLimit(const QNetworkReply *reply) const;
+    void startOver(const char *why);
+    QString shortName() const;
+
+    HttpFileLoader *q_ptr;
+    QPointer<QNetworkAccessManager> manager;
+    QString url;
+    QString fileName;
+    int blockSize;
+    int attempts = 0;
+    QPointer<QTimer> timeoutTimer;
+    QPointer<QTimer> restartTimer;
+    QPointer<QObject> receiver;
+    QByteArray finishedMember;
+    QByteArray progressMember;
+    HttpFileLoader::Timing timing;
+    // The reply of the request in flight; answers to requests the loader has
+    // already given up on are dropped.
+    QPointer<QNetworkReply> currentReply;
+    QByteArray readBuffer;
+    // Total size announced by the previous block, -1 before the first one.
+    qint64 lastTotal = -1;
+};
+
+#endif // ORVELEXTLIB_HTTPFILELOADER_P_H

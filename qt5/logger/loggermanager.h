@@ -1,0 +1,156 @@
+#ifndef ORVELEXTLIB_LOGGERMANAGER_H
+#define ORVELEXTLIB_LOGGERMANAGER_H
+
+#include <orvelextlib_export.h>
+
+#include <QAtomicInt>
+#include <QFlags>
+#include <QMap>
+#include <QMutex>
+#include <QSharedPointer>
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+#include <functional>
+
+class QFile;
+class QTextStream;
+class QTimer;
+class LoggerManagerPrivate;
+
+/// The process-wide Qt message handler of the library.
+///
+/// initLog() installs it: from then on every message written through the Qt
+/// logging functions is either handed to the callback registered for its
+/// category, or written as a multi-line entry (time, level word, source file,
+/// line, thread id, then the function and the message on indented lines) to
+/// the standard error stream, to a log file, or to both (debugOuts()). Files
+/// are named after the application ("kiosk.log", or "2018-01-19_kiosk.log"
+/// with rotation); messages of a category other than "default" go to a file
+/// of their own ("kiosk.log.net"). With rotation a job in Qt's global thread
+/// pool deletes files older than keepingDays() and packs files 2 to 5 days old
+/// into zip archives, at start and then every 24 hours. releaseLog() hands
+/// message handling back to Qt.
+///
+/// Every static function may be called from any thread; they share one mutex.
+/// A message raised while the logger itself holds that mutex in the same
+/// thread (for example a Qt warning from inside initLog()) is written straight
+/// to the standard error stream instead of waiting for the mutex.
+///
+/// An instance is one open log file with a text stream on it; the class makes
+/// them itself. Instance functions take no lock.
+class ORVELEXTLIB_EXPORT LoggerManager
+{
+public:
+    enum EQtDebugOut {
+        FileOut = 0x1,   ///< write entries to the log files
+        ConsoleOut = 0x2 ///< write entries to the standard error stream
+    };
+    Q_DECLARE_FLAGS(EQtDebugOuts, EQtDebugOut)
+
+    using OutputCallback =
+        std::function<void(QtMsgType, const QMessageLogContext &, const QString &)>;
+
+    /// Starts logging into `path` (created if missing) and installs
+    /// logMessageOutput() as the Qt message handler. Sets the filter rule
+    /// "default.debug=false". With `rotate`, one file per day and the daily
+    /// clean-up job; a second call replaces the earlier clean-up timer. An
+    /// empty path or fewer than 2 keeping days installs ignoreLogs() instead.
+    /// Always returns true. The daily timer lives in the calling thread, which
+    /// needs an event loop for the daily runs.
+    static bool initLog(const QString &path, unsigned int keepingDays, bool rotate,
+                        QtMsgType minimumLevel);
+    /// initLog() with rotation.
+    static bool initLog(const QString &path, unsigned int keepingDays, QtMsgType minimumLevel);
+    /// Installs ignoreLogs(): every message vanishes. Returns true.
+    static bool initEmptyLog();
+    /// Writes "Stop logging", closes the cached files, stops the clean-up
+    /// timer, forgets the callbacks and restores Qt's default handler.
+    static void releaseLog();
+
+    /// The message handler installed by initLog().
+    static void logMessageOutput(QtMsgType type, const QMessageLogContext &context,
+                                 const QString &message);
+    /// A message handler that discards every message.
+    static void ignoreLogs(QtMsgType type, const QMessageLogContext &context,
+                           const QString &message);
+
+    static QFlags<EQtDebugOut> debugOuts();
+    static void setDebugOuts(const QFlags<EQtDebugOut> &outs);
+    static QString logsPath();
+    static bool rotateLogs();
+    static quint32 keepingDays();
+    /// With rotation: keep one open file per suffix between messages (default true).
+    static bool keepLogHandlers();
+    static void setKeepLogHandlers(bool keep);
+    /// Suffix of the default log file, "log" by default (and when empty).
+    static QString defaultSuffix();
+    static void setDefaultSuffix(const QString &suffix);
+    /// Extra name patterns (such as "*.dmp") the clean-up job deletes or packs
+    /// by the date at the start of their names, like the log files.
+    static QStringList additionalEraseFilters();
+    static void setAdditionalEraseFilters(const QStringList &filters);
+    /// The clean-up job also deletes every file in the log directory tree
+    /// whose modification date is older than keepingDays().
+    static bool cleanAnyOldLogs();
+    static void setCleanAnyOldLogs(bool clean);
+
+    /// Callbacks by category name. A category with a callback is handed to it
+    /// (without the mutex held) whatever its level and debugOuts(); nothing is
+    /// written for it. An empty callback counts as none.
+    static QMap<QString, OutputCallback> outputs();
+    static void setOutputs(const QMap<QString, OutputCallback> &outputs);
+    /// Adds the callback only when the category has none yet.
+    static void setOutputs(const QString &category, OutputCallback callback);
+    static void removeOutput(const QString &category);
+
+    /// Opens today's file for `suffix` (or the standard error stream when the
+    /// directory is missing or the file cannot be opened).
+    explicit LoggerManager(const QString &suffix);
+    virtual ~LoggerManager();
+
+    /// Works out today's file name and makes sure file and stream are open on
+    /// it; a file held from an earlier day is closed and the new one opened.
+    void open();
+    void close();
+    /// The stream on the file, or on the standard error stream when there is
+    /// no open file. Owned by this object; valid until the next open()/close().
+    QTextStream *stream();
+
+protected:
+    static QString _logPath;
+    static quint32 _keepingDays;
+    static bool _rotateLogs;
+    static QtMsgType _minimumLogLevel;
+    static QFlags<EQtDebugOut> _debugOuts;
+    static bool _keepLogHandlers;
+    static QString _defaultSuffix;
+    static bool _cleanAnyOldLogs;
+    static QStringList _additionalEraseFilters;
+    static QMap<QString, OutputCallback> _outputs;
+    static QMap<QString, QSharedPointer<LoggerManager>> _loggers;
+    static QTimer *_eraceTimer;
+    static QMutex _logMutex;
+    static QAtomicInt _loggersCounter;
+
+private:
+    Q_DISABLE_COPY(LoggerManager)
+    friend class LoggerManagerPrivate;
+
+    QString _suffix;
+    QFile *_file = nullptr;
+    QTextStream *_stream = nullptr;
+
+    // What the current file name was worked out from, so that a held file is
+    // checked against a new name only when one of these changed.
+    qint64 _nameDay = 0;
+    QString _nameLogPath;
+    QString _nameAppName;
+    bool _nameRotate = false;
+    bool _nameValid = false;
+};
+
+Q_DECLARE_OPERATORS_FOR_FLAGS(LoggerManager::EQtDebugOuts)
+
+#endif // ORVELEXTLIB_LOGGERMANAGER_H

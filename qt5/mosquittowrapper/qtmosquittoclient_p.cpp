@@ -1,0 +1,422 @@
+#include "qtmosquittoclient_p.h"
+
+#include <QDeadlineTimer>
+
+#include <cerrno>
+#include <cstring>
+
+#if defined(Q_OS_UNIX)
+#include <pthread.h>
+#endif
+
+namespace {
+
+// libmosquitto refuses an empty client id; null lets it make one up.
+const char *nullIfEmpty(const QByteArray &bytes)
+{
+    return bytes.isEmpty() ? nullptr : bytes.constData();
+}
+
+// The system's text for an error number, without strerror()'s shared buffer.
+QString systemErrorText(int error)
+{
+    char buffer[256] = {};
+#if defined(_WIN32)
+    strerror_s(buffer, sizeof buffer, error);
+    return QString::fromUtf8(buffer);
+#elif defined(__GLIBC__) && defined(_GNU_SOURCE)
+    return QString::fromUtf8(strerror_r(error, buffer, sizeof buffer));
+#else
+    if (strerror_r(error, buffer, sizeof buffer) != 0)
+        return QStringLiteral("Unknown error %1").arg(error);
+    return QString::fromUtf8(buffer);
+#endif
+}
+
+// Callbacks run in libmosquitto's thread, which a forced loop stop cancels.
+// Cancellation must not strike inside Qt while a signal is being queued.
+class NoCancellation
+{
+public:
+    NoCancellation()
+    {
+#if defined(Q_OS_UNIX)
+        pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &m_old);
+#endif
+    }
+    ~NoCancellation()
+    {
+#if defined(Q_OS_UNIX)
+        pthread_setcancelstate(m_old, nullptr);
+#endif
+    }
+    NoCancellation(const NoCancellation &) = delete;
+    NoCancellation &operator=(const NoCancellation &) = delete;
+
+private:
+    int m_old = 0;
+};
+
+} // namespace
+
+QtMosquittoClientPrivate::QtMosquittoClientPrivate(QObject *parent)
+    : QObject(parent)
+    , mosqpp::mosquittopp(nullptr, true)
+{
+}
+
+QtMosquittoClientPrivate::QtMosquittoClientPrivate(const QByteArray &clientId, QObject *parent)
+    : QObject(parent)
+    , mosqpp::mosquittopp(nullIfEmpty(clientId), true)
+{
+}
+
+QtMosquittoClientPrivate::QtMosquittoClientPrivate(bool cleanSession, QObject *parent)
+    : QObject(parent)
+    , mosqpp::mosquittopp(nullptr, cleanSession)
+{
+}
+
+QtMosquittoClientPrivate::QtMosquittoClientPrivate(const QByteArray &clientId, bool cleanSession,
+                                                   QObject *parent)
+    : QObject(parent)
+    , mosqpp::mosquittopp(nullIfEmpty(clientId), cleanSession)
+{
+}
+
+// The mosquittopp base goes before the QObject base: libmosquitto's thread is
+// joined while the signals are blocked and the QObject still stands.
+QtMosquittoClientPrivate::~QtMosquittoClientPrivate()
+{
+    blockSignals(true);
+}
+
+bool QtMosquittoClientPrivate::mosquittoReinitialize(const QByteArray &clientId, bool cleanSession)
+{
+    return reinitialise(nullIfEmpty(clientId), cleanSession) == MOSQ_ERR_SUCCESS;
+}
+
+bool QtMosquittoClientPrivate::setWill(const QByteArray &topic, const QByteArray &payload, int qos,
+                                       bool retain)
+{
+    return will_set(topic.constData(), payload.size(), payload.constData(), qos, retain)
+           == MOSQ_ERR_SUCCESS;
+}
+
+bool QtMosquittoClientPrivate::clearWill()
+{
+    return will_clear() == MOSQ_ERR_SUCCESS;
+}
+
+bool QtMosquittoClientPrivate::setUserAndPassword(const QString &user, const QString &password)
+{
+    const QByteArray u = user.toUtf8();
+    const QByteArray p = password.toUtf8();
+    return username_pw_set(u.constData(), p.constData()) == MOSQ_ERR_SUCCESS;
+}
+
+bool QtMosquittoClientPrivate::mosquittoWantWrite()
+{
+    return want_write();
+}
+
+void QtMosquittoClientPrivate::setMessageRetry(unsigned int seconds)
+{
+    message_retry_set(seconds);
+}
+
+void QtMosquittoClientPrivate::setReconnectDelay(unsigned int delay, unsigned int delayMax,
+                                                 bool exponential)
+{
+    reconnect_delay_set(delay, delayMax, exponential);
+}
+
+bool QtMosquittoClientPrivate::mosquittoConnect(const QString &host, quint16 port, int keepAlive)
+{
+    m_connected = false;
+    m_asyncConnect = false;
+    return report("mosquittoConnect", mosqpp::mosquittopp::connect(host.toUtf8().constData(), port, keepAlive));
+}
+
+bool QtMosquittoClientPrivate::mosquittoConnect(const QString &host, quint16 port, int keepAlive,
+                                                const QString &bindAddress)
+{
+    m_connected = false;
+    m_asyncConnect = false;
+    return report("mosquittoConnect", mosqpp::mosquittopp::connect(host.toUtf8().constData(), port, keepAlive,
+                                              bindAddress.toUtf8().constData()));
+}
+
+bool QtMosquittoClientPrivate::mosquittoConnectAsync(const QString &host, quint16 port,
+                                                     int keepAlive)
+{
+    m_connected = false;
+    m_asyncConnect = true;
+    return report("mosquittoConnectAsync",
+                  connect_async(host.toUtf8().constData(), port, keepAlive));
+}
+
+bool QtMosquittoClientPrivate::mosquittoConnectAsync(const QString &host, quint16 port,
+                                                     int keepAlive, const QString &bindAddress)
+{
+    m_connected = false;
+    m_asyncConnect = true;
+    return report("mosquittoConnectAsync",
+                  connect_async(host.toUtf8().constData(), port, keepAlive,
+                                bindAddress.toUtf8().constData()));
+}
+
+bool QtMosquittoClientPrivate::mosquittoReconnect()
+{
+    m_connected = false;
+    return report("mosquittoReconnect", reconnect());
+}
+
+bool QtMosquittoClientPrivate::mosquittoReconnectAsync()
+{
+    m_connected = false;
+    return report("mosquittoReconnectAsync", reconnect_async());
+}
+
+bool QtMosquittoClientPrivate::mosquittoDisconnect()
+{
+    if (!report("mosquittoDisconnect", mosqpp::mosquittopp::disconnect()))
+        return false;
+    m_connected = false;
+    return true;
+}
+
+bool QtMosquittoClientPrivate::canSend() const
+{
+    if (!m_connected.load(std::memory_order_acquire))
+        return false;
+    return !(m_asyncConnect.load(std::memory_order_acquire)
+             && !m_loopRunning.load(std::memory_order_acquire));
+}
+
+// libmosquitto takes topics as C strings: a NUL inside would silently cut
+// the topic short and address another one.
+static bool hasNul(const QByteArray &topic)
+{
+    return topic.contains('\0');
+}
+
+bool QtMosquittoClientPrivate::mosquittoPublish(const MosquittoMessage &msg)
+{
+    if (!canSend())
+        return false;
+    const QByteArray topic = msg.topic();
+    if (hasNul(topic))
+        return report("mosquittoPublish", MOSQ_ERR_INVAL);
+    const QByteArray payload = msg.payload();
+    return report("mosquittoPublish", publish(nullptr, topic.constData(), payload.size(),
+                                              payload.constData(), msg.qos(), msg.retain()));
+}
+
+bool QtMosquittoClientPrivate::mosquittoSubscribe(const QByteArray &sub, int qos)
+{
+    if (!canSend())
+        return false;
+    if (hasNul(sub))
+        return report("mosquittoSubscribe", MOSQ_ERR_INVAL);
+    return report("mosquittoSubscribe", subscribe(nullptr, sub.constData(), qos));
+}
+
+bool QtMosquittoClientPrivate::mosquittoUnsubscribe(const QByteArray &sub)
+{
+    if (!canSend())
+        return false;
+    if (hasNul(sub))
+        return report("mosquittoUnsubscribe", MOSQ_ERR_INVAL);
+    return report("mosquittoUnsubscribe", unsubscribe(nullptr, sub.constData()));
+}
+
+bool QtMosquittoClientPrivate::mosquittoLoop(int timeout, int maxPackets)
+{
+    return report("mosquittoLoop", loop(timeout, maxPackets));
+}
+
+bool QtMosquittoClientPrivate::mosquittoLoopMisc()
+{
+    return report("mosquittoLoopMisc", loop_misc());
+}
+
+bool QtMosquittoClientPrivate::mosquittoLoopRead(int maxPackets)
+{
+    return report("mosquittoLoopRead", loop_read(maxPackets));
+}
+
+bool QtMosquittoClientPrivate::mosquittoLoopWrite(int maxPackets)
+{
+    return report("mosquittoLoopWrite", loop_write(maxPackets));
+}
+
+bool QtMosquittoClientPrivate::mosquittoLoopForever(int timeout, int maxPackets)
+{
+    return report("mosquittoLoopForever", loop_forever(timeout, maxPackets));
+}
+
+bool QtMosquittoClientPrivate::mosquittoLoopStart()
+{
+    if (!report("mosquittoLoopStart", loop_start()))
+        return false;
+    m_loopRunning = true;
+    return true;
+}
+
+bool QtMosquittoClientPrivate::mosquittoLoopStop(bool force)
+{
+    if (!m_loopRunning)
+        return false;
+    const int rc = loop_stop(force);
+    m_loopRunning = false;
+    return report("mosquittoLoopStop", rc);
+}
+
+bool QtMosquittoClientPrivate::setMaxInfliteMessages(unsigned int count)
+{
+    return report("setMaxInfliteMessages", max_inflight_messages_set(count));
+}
+
+bool QtMosquittoClientPrivate::setOpts(mosq_opt_t option, void *value)
+{
+    return report("setOpts", opts_set(option, value));
+}
+
+bool QtMosquittoClientPrivate::setProxy(const QNetworkProxy &proxy)
+{
+    if (proxy.type() != QNetworkProxy::Socks5Proxy)
+        return false;
+    const QByteArray host = proxy.hostName().toUtf8();
+    const QByteArray user = proxy.user().toUtf8();
+    const QByteArray password = proxy.password().toUtf8();
+    return report("setProxy", socks5_set(host.constData(), proxy.port(), nullIfEmpty(user),
+                                         nullIfEmpty(password)));
+}
+
+bool QtMosquittoClientPrivate::isConnected() const
+{
+    return canSend();
+}
+
+qtmosquitto::MosquittoErrorCode QtMosquittoClientPrivate::errCode(int rc) const
+{
+    if (rc >= 0 && rc <= 16)
+        return static_cast<qtmosquitto::MosquittoErrorCode>(rc);
+    return qtmosquitto::UnknownError;
+}
+
+qtmosquitto::MosquittoErrorCode QtMosquittoClientPrivate::conResCode(int rc) const
+{
+    switch (rc) {
+    case 0:
+        return qtmosquitto::Success;
+    case 1:
+        return qtmosquitto::ConnackUnacceptableProtocol;
+    case 2:
+        return qtmosquitto::ConnackIdentifierRejected;
+    case 3:
+        return qtmosquitto::ConnackServerUnavailable;
+    default:
+        return qtmosquitto::UnknownError;
+    }
+}
+
+void QtMosquittoClientPrivate::sendError(const QString &where, int rc, bool emitSignal)
+{
+    if (rc == MOSQ_ERR_SUCCESS)
+        return;
+    const QString text = rc == MOSQ_ERR_ERRNO ? systemErrorText(errno)
+                                              : QString::fromUtf8(mosqpp::strerror(rc));
+    if (emitSignal)
+        emit mosquittoError(errCode(rc), where + QLatin1String(": ") + text);
+}
+
+void QtMosquittoClientPrivate::sendResCde(int rc, bool emitSignal)
+{
+    if (rc == 0)
+        return;
+    const QString text = QString::fromUtf8(mosqpp::connack_string(rc));
+    if (emitSignal)
+        emit mosquittoError(conResCode(rc), text);
+}
+
+bool QtMosquittoClientPrivate::report(const char *where, int rc)
+{
+    if (rc == MOSQ_ERR_SUCCESS)
+        return true;
+    const int savedErrno = errno;
+    const QString label = QString::fromLatin1(where);
+    errno = savedErrno;
+    sendError(label, rc, true);
+    return false;
+}
+
+void QtMosquittoClientPrivate::on_connect(int rc)
+{
+    const NoCancellation guard;
+    if (rc != 0) {
+        sendResCde(rc, true);
+        return;
+    }
+    m_connected = true;
+    emit connected();
+}
+
+int QtMosquittoClientPrivate::disconnections() const
+{
+    QMutexLocker lock(&m_disconnectMutex);
+    return m_disconnections;
+}
+
+bool QtMosquittoClientPrivate::waitForDisconnection(int seen, int msecs)
+{
+    QDeadlineTimer deadline(msecs);
+    QMutexLocker lock(&m_disconnectMutex);
+    while (m_disconnections <= seen) {
+        if (!m_disconnectCondition.wait(&m_disconnectMutex, deadline))
+            return m_disconnections > seen;
+    }
+    return true;
+}
+
+void QtMosquittoClientPrivate::on_disconnect(int)
+{
+    const NoCancellation guard;
+    m_connected = false;
+    {
+        QMutexLocker lock(&m_disconnectMutex);
+        ++m_disconnections;
+        m_disconnectCondition.wakeAll();
+    }
+    emit disconnected();
+}
+
+void QtMosquittoClientPrivate::on_publish(int)
+{
+}
+
+void QtMosquittoClientPrivate::on_message(const struct mosquitto_message *message)
+{
+    const NoCancellation guard;
+    const MosquittoMessage msg(message, m_lastTopic);
+    m_lastTopic = msg.topic();
+    if (msg.isValid())
+        emit recieved(msg);
+}
+
+void QtMosquittoClientPrivate::on_subscribe(int, int, const int *)
+{
+}
+
+void QtMosquittoClientPrivate::on_unsubscribe(int)
+{
+}
+
+void QtMosquittoClientPrivate::on_log(int, const char *)
+{
+}
+
+void QtMosquittoClientPrivate::on_error()
+{
+}

@@ -1,0 +1,82 @@
+#include "qtmosquittoclientasync.h"
+
+#include "qtmosquittoclient_p.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+QtMosquittoClientAsync::QtMosquittoClientAsync(const MosquittoConfig &config,
+                                               const QByteArray &clientId, QObject *parent)
+    : QtMosquittoClientBase(config, clientId, true, parent)
+{
+}
+
+QtMosquittoClientAsync::~QtMosquittoClientAsync()
+{
+    blockSignals(true);
+}
+
+void QtMosquittoClientAsync::doOpen()
+{
+    QtMosquittoClientPrivate *b = binding();
+    if (!b)
+        return;
+    if (b->isConnected()) {
+        doClose();
+        return;
+    }
+    QElapsedTimer stopwatch;
+    stopwatch.start();
+    applyConfigAndConnect(true);
+    // A network thread that already runs (an open() while connecting) drives
+    // the new connection too; starting another would only fail.
+    if (b->isLoopRunning())
+        return;
+    while (!b->mosquittoLoopStart()) {
+        if (stopwatch.elapsed() > 9999)
+            return;
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    }
+}
+
+// Loopback answers in microseconds; a stuck peer must not hold close() long.
+static constexpr int DisconnectWaitMs = 1000;
+
+void QtMosquittoClientAsync::doClose()
+{
+    QtMosquittoClientPrivate *b = binding();
+    if (!b)
+        return;
+    const int seen = b->disconnections();
+    // libmosquitto's thread writes the DISCONNECT and closes the socket; a
+    // forced stop right away would cancel it first, and the broker would take
+    // a deliberate close for a lost client (and publish its will).
+    if (b->mosquittoDisconnect() && b->isLoopRunning())
+        b->waitForDisconnection(seen, DisconnectWaitMs);
+    b->mosquittoLoopStop(true);
+}
+
+bool QtMosquittoClientAsync::doPublish(MosquittoMessage msg)
+{
+    return binding() && binding()->mosquittoPublish(msg);
+}
+
+bool QtMosquittoClientAsync::doSubscribe(const QByteArray &sub, int qos)
+{
+    return binding() && binding()->mosquittoSubscribe(sub, qos);
+}
+
+bool QtMosquittoClientAsync::doUnsubscribe(const QByteArray &sub)
+{
+    return binding() && binding()->mosquittoUnsubscribe(sub);
+}
+
+void QtMosquittoClientAsync::prepareMqttConnect()
+{
+    emit opened();
+}
+
+void QtMosquittoClientAsync::prepareMqttDisconnect()
+{
+    emit closed();
+}

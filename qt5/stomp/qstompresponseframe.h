@@ -1,0 +1,67 @@
+#ifndef ORVELEXTLIB_QSTOMPRESPONSEFRAME_H
+#define ORVELEXTLIB_QSTOMPRESPONSEFRAME_H
+
+#include <stomp/qstompframe.h>
+
+#include <QMetaType>
+
+class QStompResponseFramePrivate;
+
+/// A frame the broker sends: CONNECTED, MESSAGE, RECEIPT or ERROR.
+class ORVELEXTLIB_EXPORT QStompResponseFrame : public QStompFrame
+{
+public:
+    enum ResponseType {
+        ResponseInvalid = 0,
+        ResponseConnected,
+        ResponseMessage,
+        ResponseReceipt,
+        ResponseError
+    };
+
+    /// An invalid frame of type ResponseInvalid.
+    QStompResponseFrame();
+    /// Valid exactly when `type` is not ResponseInvalid.
+    explicit QStompResponseFrame(ResponseType type);
+    /// Parses wire bytes; the frame is valid when they parse.
+    explicit QStompResponseFrame(const QByteArray &frame);
+    QStompResponseFrame(const QStompResponseFrame &other);
+    ~QStompResponseFrame() override;
+    QStompResponseFrame &operator=(const QStompResponseFrame &other);
+
+    /// The command line, then the base serialisation; empty when not valid or untyped.
+    QByteArray toByteArray() const override;
+    /// Line 0 must be one of the four response command words, exactly.
+    bool parseHeaderLine(const QByteArray &line, int number) override;
+
+    /// Sets the type; the frame becomes valid exactly when it is not ResponseInvalid.
+    void setType(ResponseType type);
+    ResponseType type() const;
+
+    bool hasDestination() const;
+    QByteArray destination() const;
+    void setDestination(const QByteArray &destination);
+
+    bool hasSubscriptionId() const;
+    QByteArray subscriptionId() const;
+    void setSubscriptionId(const QByteArray &id);
+
+    bool hasMessageId() const;
+    QByteArray messageId() const;
+    void setMessageId(const QByteArray &id);
+
+    bool hasReceiptId() const;
+    QByteArray receiptId() const;
+    void setReceiptId(const QByteArray &id);
+
+    bool hasMessage() const;
+    QByteArray message() const;
+    void setMessage(const QByteArray &message);
+
+private:
+    Q_DECLARE_PRIVATE(QStompResponseFrame)
+};
+
+Q_DECLARE_METATYPE(QStompResponseFrame)
+
+#endif // ORVELEXTLIB_QSTOMPRESPONSEFRAME_H

@@ -1,0 +1,333 @@
+#include <mosquittowrapper/qtmosquittoclient.h>
+#include <mosquittowrapper/qtmosquittoclientasync.h>
+#include <mosquittowrapper/qtmosquittoclientsync.h>
+
+#include "mosquittobroker.h"
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTest>
+
+#include <mosquitto.h>
+
+#include <memory>
+
+namespace {
+
+enum class Kind { Sync, Async, Threaded };
+
+std::unique_ptr<QtMosquittoClientBase> makeClient(Kind kind, const MosquittoConfig &config,
+                                                  const QByteArray &id)
+{
+    switch (kind) {
+    case Kind::Sync:
+        return std::make_unique<QtMosquittoClientSync>(config, id);
+    case Kind::Async:
+        return std::make_unique<QtMosquittoClientAsync>(config, id);
+    case Kind::Threaded:
+        return std::make_unique<QtMosquittoClient>(config, id);
+    }
+    return nullptr;
+}
+
+int threadCount()
+{
+    return QDir(QStringLiteral("/proc/self/task"))
+        .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+        .count();
+}
+
+void addKinds()
+{
+    QTest::addColumn<int>("kind");
+    QTest::newRow("sync") << int(Kind::Sync);
+    QTest::newRow("async") << int(Kind::Async);
+    QTest::newRow("threaded") << int(Kind::Threaded);
+}
+
+} // namespace
+
+class tst_QtMosquittoClients : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void connectPublishSubscribeReceive_data() { addKinds(); }
+    void connectPublishSubscribeReceive();
+    void closeIsACleanDisconnect_data() { addKinds(); }
+    void closeIsACleanDisconnect();
+    void credentialsOnlyWhenBothAreSet_data();
+    void credentialsOnlyWhenBothAreSet();
+    void asyncOpenOnOpenClientCloses();
+    void asyncOpenWhileConnectingDoesNotSpin();
+    void syncCloseWithoutConnectionEmitsNothing();
+    void syncPublishAfterLostConnectionFails();
+    void threadedPublishWhileClosedReturnsTrue();
+    void threadedDestructionEndsThreadAndConnection();
+    void httpProxyIsIgnoredSocks5IsUsed();
+
+private:
+    MosquittoConfig config(const MosquittoBroker &broker) const;
+    MosquittoBroker m_broker;
+    int m_threadsAtStart = 0;
+};
+
+void tst_QtMosquittoClients::initTestCase()
+{
+    QtMosquittoClientBase::init();
+    if (!MosquittoBroker::isAvailable())
+        QSKIP("mosquitto is not installed");
+    QVERIFY2(m_broker.start(), qPrintable(m_broker.log()));
+    m_threadsAtStart = threadCount();
+}
+
+void tst_QtMosquittoClients::cleanupTestCase()
+{
+    m_broker.stop();
+    QtMosquittoClientBase::release();
+}
+
+MosquittoConfig tst_QtMosquittoClients::config(const MosquittoBroker &broker) const
+{
+    MosquittoConfig c;
+    c.setHost(broker.host());
+    c.setPort(broker.port());
+    c.setKeepAlive(30);
+    c.setSyncLoopInterval(2);
+    return c;
+}
+
+void tst_QtMosquittoClients::connectPublishSubscribeReceive()
+{
+    QFETCH(int, kind);
+    const QByteArray topic = "clients/" + QByteArray::number(kind);
+    auto client = makeClient(Kind(kind), config(m_broker), "roundtrip-" + QByteArray::number(kind));
+    QSignalSpy opened(client.get(), &QtMosquittoClientBase::opened);
+    QSignalSpy closed(client.get(), &QtMosquittoClientBase::closed);
+    QSignalSpy received(client.get(), &QtMosquittoClientBase::recieved);
+    QSignalSpy errors(client.get(), &QtMosquittoClientBase::error);
+
+    client->open();
+    QVERIFY(opened.wait(5000));
+    QVERIFY(client->isOpen());
+
+    // A retained marker proves the subscription is in place.
+    QVERIFY(m_broker.publish(topic, "marker", {QStringLiteral("-r")}));
+    QVERIFY(client->subscribe(topic, 1));
+    QTRY_COMPARE_WITH_TIMEOUT(received.count(), 1, 5000);
+    QCOMPARE(received.at(0).at(0).value<MosquittoMessage>().payload(), QByteArray("marker"));
+    QVERIFY(received.at(0).at(0).value<MosquittoMessage>().retain());
+
+    MosquittoMessage msg;
+    msg.setTopic(topic);
+    msg.setPayload(QByteArray("\x00\x01 binary \xff", 11));
+    msg.setQos(1);
+    QVERIFY(client->publish(msg));
+    QTRY_COMPARE_WITH_TIMEOUT(received.count(), 2, 5000);
+    const auto back = received.at(1).at(0).value<MosquittoMessage>();
+    QCOMPARE(back.topic(), topic);
+    QCOMPARE(back.payload(), msg.payload());
+    QCOMPARE(back.qos(), 1);
+    QVERIFY(!back.retain());
+
+    QVERIFY(client->unsubscribe(topic));
+    QVERIFY(m_broker.publish(topic, QByteArray(), {QStringLiteral("-r")}));
+    QCOMPARE(errors.count(), 0);
+
+    client->close();
+    if (Kind(kind) != Kind::Async)
+        QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, 5000);
+    QTRY_VERIFY(!client->isOpen());
+}
+
+void tst_QtMosquittoClients::closeIsACleanDisconnect()
+{
+    QFETCH(int, kind);
+    const QByteArray id = "clean-" + QByteArray::number(kind);
+    auto client = makeClient(Kind(kind), config(m_broker), id);
+    QSignalSpy opened(client.get(), &QtMosquittoClientBase::opened);
+    client->open();
+    QVERIFY(opened.wait(5000));
+    client->close();
+    // The broker got the DISCONNECT (so it would not publish a will), rather
+    // than seeing the socket drop.
+    const QString clean = QStringLiteral("Client %1 disconnected.").arg(QString::fromUtf8(id));
+    QTRY_VERIFY_WITH_TIMEOUT(m_broker.log().contains(clean), 5000);
+    QVERIFY(!m_broker.log().contains(QStringLiteral("Client %1 closed its connection.").arg(QString::fromUtf8(id))));
+}
+
+void tst_QtMosquittoClients::credentialsOnlyWhenBothAreSet_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<bool>("accepted");
+    const QString user = MosquittoBroker::Options().user;
+    const QString password = MosquittoBroker::Options().password;
+    const QList<QPair<const char *, Kind>> kinds = {
+        {"sync", Kind::Sync}, {"async", Kind::Async}, {"threaded", Kind::Threaded}};
+    for (const auto &kind : kinds) {
+        QTest::addRow("%s-none", kind.first) << int(kind.second) << QString() << QString() << false;
+        QTest::addRow("%s-user-only", kind.first)
+            << int(kind.second) << user << QString() << false;
+        QTest::addRow("%s-password-only", kind.first)
+            << int(kind.second) << QString() << password << false;
+        QTest::addRow("%s-both", kind.first) << int(kind.second) << user << password << true;
+    }
+}
+
+void tst_QtMosquittoClients::credentialsOnlyWhenBothAreSet()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, user);
+    QFETCH(QString, password);
+    QFETCH(bool, accepted);
+
+    MosquittoBroker locked;
+    MosquittoBroker::Options options;
+    options.requirePassword = true;
+    QVERIFY2(locked.start(options), qPrintable(locked.log()));
+
+    MosquittoConfig c = config(locked);
+    c.setUserName(user);
+    c.setPassword(password);
+    auto client = makeClient(Kind(kind), c, "credentials");
+    QSignalSpy opened(client.get(), &QtMosquittoClientBase::opened);
+    QSignalSpy errors(client.get(), &QtMosquittoClientBase::error);
+    client->open();
+    if (accepted) {
+        QVERIFY(opened.wait(5000));
+        QCOMPARE(errors.count(), 0);
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(errors.count() >= 1, 5000);
+        QCOMPARE(errors.at(0).at(0).value<qtmosquitto::MosquittoErrorCode>(),
+                 qtmosquitto::UnknownError);
+        QCOMPARE(errors.at(0).at(1).toString(), QString::fromUtf8(mosquitto_connack_string(5)));
+        QCOMPARE(opened.count(), 0);
+        QVERIFY(!client->isOpen());
+    }
+    client->close();
+}
+
+void tst_QtMosquittoClients::asyncOpenOnOpenClientCloses()
+{
+    QtMosquittoClientAsync client(config(m_broker), "open-twice");
+    QSignalSpy opened(&client, &QtMosquittoClientBase::opened);
+    client.open();
+    QVERIFY(opened.wait(5000));
+    QVERIFY(client.isOpen());
+    client.open();
+    QVERIFY(!client.isOpen());
+}
+
+void tst_QtMosquittoClients::asyncOpenWhileConnectingDoesNotSpin()
+{
+    // Nothing listens: libmosquitto's thread keeps trying in the background.
+    MosquittoConfig c = config(m_broker);
+    c.setPort(PeerProcess::freePort());
+    QtMosquittoClientAsync client(c, "connecting");
+    QSignalSpy errors(&client, &QtMosquittoClientBase::error);
+    client.open();
+    QElapsedTimer timer;
+    timer.start();
+    client.open();
+    QVERIFY(timer.elapsed() < 2000);
+    QCoreApplication::processEvents();
+    for (const auto &e : qAsConst(errors))
+        QVERIFY2(!e.at(1).toString().startsWith(QLatin1String("mosquittoLoopStart")),
+                 qPrintable(e.at(1).toString()));
+    client.close();
+}
+
+void tst_QtMosquittoClients::syncCloseWithoutConnectionEmitsNothing()
+{
+    QtMosquittoClientSync client(config(m_broker), "never-open");
+    QSignalSpy closed(&client, &QtMosquittoClientBase::closed);
+    client.close();
+    QCoreApplication::processEvents();
+    QCOMPARE(closed.count(), 0);
+}
+
+void tst_QtMosquittoClients::syncPublishAfterLostConnectionFails()
+{
+    MosquittoBroker broker;
+    QVERIFY2(broker.start(), qPrintable(broker.log()));
+    QtMosquittoClientSync client(config(broker), "lost");
+    QSignalSpy opened(&client, &QtMosquittoClientBase::opened);
+    QSignalSpy closed(&client, &QtMosquittoClientBase::closed);
+    client.open();
+    QVERIFY(opened.wait(5000));
+    broker.kill();
+    QVERIFY(closed.wait(5000));
+    MosquittoMessage msg;
+    msg.setTopic("t");
+    msg.setPayload("p");
+    QVERIFY(!client.publish(msg));
+}
+
+void tst_QtMosquittoClients::threadedPublishWhileClosedReturnsTrue()
+{
+    QtMosquittoClient client(config(m_broker), "closed-publish");
+    QSignalSpy errors(&client, &QtMosquittoClientBase::error);
+    MosquittoMessage msg;
+    msg.setTopic("t");
+    msg.setPayload("p");
+    QVERIFY(client.publish(msg));
+    QVERIFY(!client.isOpen());
+    QSignalSpy opened(&client, &QtMosquittoClientBase::opened);
+    client.open();
+    // Open only once the queued opened() has come back to this thread.
+    QVERIFY(!client.isOpen());
+    QVERIFY(opened.wait(5000));
+    QVERIFY(client.isOpen());
+    QCOMPARE(errors.count(), 0);
+}
+
+void tst_QtMosquittoClients::threadedDestructionEndsThreadAndConnection()
+{
+    // Threads of earlier clients may still be on their way out.
+    QTRY_COMPARE(threadCount(), m_threadsAtStart);
+    const int before = threadCount();
+    auto client = std::make_unique<QtMosquittoClient>(config(m_broker), "threaded-gone");
+    QSignalSpy opened(client.get(), &QtMosquittoClientBase::opened);
+    client->open();
+    QVERIFY(opened.wait(5000));
+    QTRY_COMPARE(threadCount(), before + 1);
+    client.reset();
+    // isFinished() comes just before the system thread is gone.
+    QTRY_COMPARE(threadCount(), before);
+    // The inner client went with its thread, and with it the connection.
+    QTRY_VERIFY_WITH_TIMEOUT(m_broker.log().contains(QLatin1String("Client threaded-gone closed its connection"))
+                                 || m_broker.log().contains(QLatin1String("Client threaded-gone disconnected")),
+                             5000);
+}
+
+void tst_QtMosquittoClients::httpProxyIsIgnoredSocks5IsUsed()
+{
+    MosquittoConfig viaHttp = config(m_broker);
+    viaHttp.setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), 1));
+    QtMosquittoClientAsync direct(viaHttp, "http-proxy");
+    QSignalSpy opened(&direct, &QtMosquittoClientBase::opened);
+    direct.open();
+    QVERIFY(opened.wait(5000));
+    direct.close();
+
+    QTcpServer socks;
+    QVERIFY(socks.listen(QHostAddress::LocalHost));
+    MosquittoConfig viaSocks = config(m_broker);
+    viaSocks.setProxy(QNetworkProxy(QNetworkProxy::Socks5Proxy, QStringLiteral("127.0.0.1"),
+                                    socks.serverPort()));
+    QtMosquittoClientSync proxied(viaSocks, "socks-proxy");
+    proxied.open();
+    QVERIFY(socks.waitForNewConnection(5000));
+    QTcpSocket *peer = socks.nextPendingConnection();
+    QTRY_VERIFY_WITH_TIMEOUT(peer->bytesAvailable() > 0, 5000);
+    QCOMPARE(peer->read(1), QByteArray("\x05", 1)); // SOCKS version 5 greeting
+    proxied.close();
+}
+
+QTEST_GUILESS_MAIN(tst_QtMosquittoClients)
+#include "tst_qtmosquittoclients.moc"

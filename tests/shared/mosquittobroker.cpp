@@ -1,0 +1,133 @@
+#include "mosquittobroker.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTextStream>
+
+#include <unistd.h>
+
+MosquittoBroker::MosquittoBroker() = default;
+
+MosquittoBroker::~MosquittoBroker()
+{
+    stop();
+}
+
+bool MosquittoBroker::isAvailable()
+{
+    return !PeerProcess::findProgram(QStringLiteral("mosquitto")).isEmpty()
+           && !PeerProcess::findProgram(QStringLiteral("mosquitto_pub")).isEmpty()
+           && !PeerProcess::findProgram(QStringLiteral("mosquitto_sub")).isEmpty();
+}
+
+bool MosquittoBroker::writeConfig()
+{
+    const QDir dir(m_peer.dir());
+    QFile file(dir.filePath(QStringLiteral("mosquitto.conf")));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    QTextStream conf(&file);
+    conf << "listener " << m_port << " 127.0.0.1\n";
+    conf << "persistence false\n";
+    // A log file is flushed line by line; a redirected stdout is not.
+    conf << "log_dest file " << dir.filePath(QStringLiteral("broker.log")) << "\n";
+    // Run as root, mosquitto would switch to its own user and could not
+    // read the files in this private directory.
+    if (::geteuid() == 0)
+        conf << "user root\n";
+    if (m_options.unlimitedQueue)
+        conf << "max_queued_messages 0\n";
+    if (m_options.requirePassword) {
+        const QString passwordFile = dir.filePath(QStringLiteral("passwords"));
+        QFile::remove(passwordFile);
+        QProcess passwd;
+        passwd.start(PeerProcess::findProgram(QStringLiteral("mosquitto_passwd")),
+                     {QStringLiteral("-c"), QStringLiteral("-b"), passwordFile, m_options.user,
+                      m_options.password});
+        if (!passwd.waitForFinished(10000) || passwd.exitCode() != 0)
+            return false;
+        conf << "allow_anonymous false\n";
+        conf << "password_file " << passwordFile << "\n";
+    } else {
+        conf << "allow_anonymous true\n";
+    }
+    return true;
+}
+
+bool MosquittoBroker::start(const Options &options)
+{
+    m_options = options;
+    if (m_port == 0)
+        m_port = PeerProcess::freePort();
+    if (m_port == 0 || !writeConfig())
+        return false;
+    return restart();
+}
+
+bool MosquittoBroker::restart()
+{
+    const QString program = PeerProcess::findProgram(QStringLiteral("mosquitto"));
+    if (program.isEmpty() || m_port == 0)
+        return false;
+    return m_peer.start(program,
+                        {QStringLiteral("-c"),
+                         QDir(m_peer.dir()).filePath(QStringLiteral("mosquitto.conf"))},
+                        m_port);
+}
+
+void MosquittoBroker::kill()
+{
+    m_peer.kill();
+}
+
+void MosquittoBroker::stop()
+{
+    m_peer.stop();
+}
+
+QString MosquittoBroker::log() const
+{
+    QString text = m_peer.log();
+    QFile file(QDir(m_peer.dir()).filePath(QStringLiteral("broker.log")));
+    if (file.open(QIODevice::ReadOnly))
+        text += QString::fromUtf8(file.readAll());
+    return text;
+}
+
+bool MosquittoBroker::isRunning() const
+{
+    return m_peer.isRunning();
+}
+
+bool MosquittoBroker::publish(const QByteArray &topic, const QByteArray &payload,
+                              const QStringList &extra) const
+{
+    QProcess pub;
+    QStringList args{QStringLiteral("-h"), host(), QStringLiteral("-p"), QString::number(m_port),
+                     QStringLiteral("-t"), QString::fromUtf8(topic)};
+    if (payload.isEmpty())
+        args << QStringLiteral("-n");
+    else
+        args << QStringLiteral("-m") << QString::fromUtf8(payload);
+    if (m_options.requirePassword)
+        args << QStringLiteral("-u") << m_options.user << QStringLiteral("-P") << m_options.password;
+    args << extra;
+    pub.start(PeerProcess::findProgram(QStringLiteral("mosquitto_pub")), args);
+    return pub.waitForFinished(10000) && pub.exitStatus() == QProcess::NormalExit
+           && pub.exitCode() == 0;
+}
+
+QStringList MosquittoBroker::subscribeArguments(const QByteArray &topic, int count,
+                                                int timeoutSec) const
+{
+    QStringList args{QStringLiteral("-h"), host(),
+                     QStringLiteral("-p"), QString::number(m_port),
+                     QStringLiteral("-t"), QString::fromUtf8(topic),
+                     QStringLiteral("-C"), QString::number(count),
+                     QStringLiteral("-W"), QString::number(timeoutSec),
+                     QStringLiteral("-F"), QStringLiteral("%r %q %t %p")};
+    if (m_options.requirePassword)
+        args << QStringLiteral("-u") << m_options.user << QStringLiteral("-P") << m_options.password;
+    return args;
+}

@@ -1,0 +1,70 @@
+#ifndef ORVEL_TESTS_MOSQUITTOBROKER_H
+#define ORVEL_TESTS_MOSQUITTOBROKER_H
+
+#include "peerprocess.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+struct MosquittoBrokerOptions
+{
+    /// Refuse anonymous clients; accept user/password from a password
+    /// file made with mosquitto_passwd.
+    bool requirePassword = false;
+    QString user = QStringLiteral("orvel");
+    QString password = QStringLiteral("secret");
+    /// "max_queued_messages 0": nothing is dropped for a slow subscriber,
+    /// so deliveries can be counted.
+    bool unlimitedQueue = true;
+};
+
+/// Debian's mosquitto broker on 127.0.0.1 and a free port, with a generated
+/// configuration in its own temporary directory. It can be killed and started
+/// again on the same port. Also runs mosquitto_pub and mosquitto_sub against it.
+class MosquittoBroker
+{
+public:
+    using Options = MosquittoBrokerOptions;
+
+    MosquittoBroker();
+    ~MosquittoBroker();
+    MosquittoBroker(const MosquittoBroker &) = delete;
+    MosquittoBroker &operator=(const MosquittoBroker &) = delete;
+
+    /// True when the broker and its command-line clients are installed.
+    static bool isAvailable();
+
+    /// Writes the configuration and starts the broker on a free port (the
+    /// same port again after kill() or stop()). False: see log().
+    bool start(const Options &options);
+    bool start() { return start(Options()); }
+    /// Starts again with the last options, on the same port.
+    bool restart();
+    /// SIGKILL: the clients see their connections drop.
+    void kill();
+    void stop();
+    bool isRunning() const;
+
+    QString host() const { return QStringLiteral("127.0.0.1"); }
+    quint16 port() const { return m_port; }
+    QString dir() const { return m_peer.dir(); }
+    /// What the broker printed and logged so far.
+    QString log() const;
+
+    /// mosquitto_pub, blocking. Extra arguments such as "-r" or "-q 1".
+    bool publish(const QByteArray &topic, const QByteArray &payload,
+                 const QStringList &extra = QStringList()) const;
+    /// The arguments of mosquitto_sub that print "<retain> <qos> <topic> <payload>"
+    /// for `count` messages of `topic`, giving up after `timeoutSec`.
+    QStringList subscribeArguments(const QByteArray &topic, int count, int timeoutSec) const;
+
+private:
+    bool writeConfig();
+
+    PeerProcess m_peer;
+    Options m_options;
+    quint16 m_port = 0;
+};
+
+#endif // ORVEL_TESTS_MOSQUITTOBROKER_H
