@@ -78,7 +78,7 @@ QByteArray deflated(const QByteArray &data, int windowBits = 15, int level = Z_D
     z_stream stream = {};
     if (deflateInit2(&stream, level, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         return QByteArray();
-    QByteArray name("name.txt"), comment("a comment"), extra("XY\x02\x00ab", 6);
+    QByteArray name("name.txt"), comment("a comment"), extra("XY\x02\x00" "ab", 6);
     gz_header header = {};
     if (fullGzipHeader) {
         header.name = reinterpret_cast<Bytef *>(name.data());
