@@ -232,6 +232,8 @@ void tst_RS232Settings::setValueAppliesRecord_data()
     row("data-bits-5", data, QStringLiteral("5"), true, dataIs(5));
     row("data-bits-8-int-variant", data, 8, true, dataIs(8));
     row("data-bits-not-a-number", data, QStringLiteral("eight"), true, dataIs(0));
+    row("data-bits-outside-enumeration", data, QStringLiteral("16"), true, dataIs(16));
+    row("data-bits-largest-number", data, QStringLiteral("4294967295"), true, dataIs(-1));
 
     row("stop-bit-1", stop, QStringLiteral("1"), true, stopIs(1));
     row("stop-bit-2", stop, QStringLiteral("2"), true, stopIs(2));
