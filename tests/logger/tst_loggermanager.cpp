@@ -1015,9 +1015,12 @@ static int childMain(const QStringList &args)
         LoggerManager::releaseLog();
         return 0;
     }
+    QPointer<QTimer> cleanupTimer;
     if (scenario == QLatin1String("reentrance-timer")) {
         std::thread t([&] { LoggerManager::initLog(dir, 7, true, QtDebugMsg); });
         t.join();
+        // Its thread is gone: releaseLog() must still dispose of it.
+        cleanupTimer = LoggerPeek::timer();
     } else if (scenario == QLatin1String("reentrance-filter")) {
         LoggerManager::initLog(dir, 7, false, QtDebugMsg);
         qWarning("registers the default category");
@@ -1045,6 +1048,8 @@ static int childMain(const QStringList &args)
     qWarning("after the nested warning");
     LoggerManager::releaseLog();
     QThreadPool::globalInstance()->waitForDone();
+    if (cleanupTimer)
+        std::printf("clean-up timer left behind\n");
     std::printf("done\n");
     return 0;
 }
