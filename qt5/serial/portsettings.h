@@ -7,6 +7,8 @@
 #include <QSerialPort>
 #include <QString>
 
+#include <cstring>
+
 /// How one serial port is to be opened: name, baud rate, data bits, parity,
 /// stop bits and flow control, as the QSerialPort enumerations. The values
 /// are stored unchanged, so a baud rate outside the enumeration (230400, ...)
@@ -28,22 +30,22 @@ public:
     void setPortName(const QString &portName) { m_portName = portName; }
 
     QSerialPort::BaudRate baudRate() const { return static_cast<QSerialPort::BaudRate>(m_baudRate); }
-    void setBaudRate(const QSerialPort::BaudRate &baudRate) { m_baudRate = baudRate; }
+    void setBaudRate(const QSerialPort::BaudRate &baudRate) { m_baudRate = bitsOf(baudRate); }
 
     QSerialPort::DataBits dataBits() const { return static_cast<QSerialPort::DataBits>(m_dataBits); }
-    void setDataBits(const QSerialPort::DataBits &dataBits) { m_dataBits = dataBits; }
+    void setDataBits(const QSerialPort::DataBits &dataBits) { m_dataBits = bitsOf(dataBits); }
 
     QSerialPort::Parity parity() const { return static_cast<QSerialPort::Parity>(m_parity); }
-    void setParity(const QSerialPort::Parity &parity) { m_parity = parity; }
+    void setParity(const QSerialPort::Parity &parity) { m_parity = bitsOf(parity); }
 
     QSerialPort::StopBits stopBits() const { return static_cast<QSerialPort::StopBits>(m_stopBits); }
-    void setStopBits(const QSerialPort::StopBits &stopBits) { m_stopBits = stopBits; }
+    void setStopBits(const QSerialPort::StopBits &stopBits) { m_stopBits = bitsOf(stopBits); }
 
     QSerialPort::FlowControl flowControl() const
     {
         return static_cast<QSerialPort::FlowControl>(m_flowControl);
     }
-    void setFlowControl(const QSerialPort::FlowControl &flowControl) { m_flowControl = flowControl; }
+    void setFlowControl(const QSerialPort::FlowControl &flowControl) { m_flowControl = bitsOf(flowControl); }
 
     /// Compares all six fields.
     bool operator==(const PortSettings &other) const;
@@ -52,6 +54,18 @@ public:
     void swap(PortSettings &other) noexcept;
 
 private:
+    // The enumerations do not cover every value a port takes (230400 baud,
+    // any parsed number), and reading such a value as the enumeration is
+    // undefined: its bits are copied instead.
+    template<typename Enum>
+    static qint32 bitsOf(const Enum &value)
+    {
+        static_assert(sizeof(Enum) == sizeof(qint32), "a 32-bit enumeration");
+        qint32 bits;
+        std::memcpy(&bits, &value, sizeof bits);
+        return bits;
+    }
+
     // Plain integers: records may carry values outside the enumerations
     // (any baud rate, any parsed number), which are kept as they are.
     QString m_portName;
