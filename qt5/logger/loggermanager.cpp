@@ -569,8 +569,10 @@ void LoggerManagerPrivate::disposeTimer()
         return;
     QObject::disconnect(timer, nullptr, nullptr, nullptr);
     // A running timer is stopped by its own thread: deleting it from another
-    // one would fail (with a warning) to unregister it.
-    if (timer->thread() == QThread::currentThread() || !timer->isActive())
+    // one would fail (with a warning) to unregister it. A thread that has
+    // ended would never carry out a deleteLater(), and has nothing left to
+    // unregister.
+    if (timer->thread() == QThread::currentThread() || !timer->isActive() || !timer->thread()->isRunning())
         delete timer;
     else
         timer->deleteLater();
