@@ -42,8 +42,17 @@ int httpStatus(const QNetworkReply *reply)
 
 bool parseContentLength(const QNetworkReply *reply, qint64 *length)
 {
+    return hflheaders::parseContentLength(reply->rawHeader("Content-Length"), length);
+}
+
+} // namespace
+
+namespace hflheaders {
+
+bool parseContentLength(const QByteArray &header, qint64 *length)
+{
     bool ok = false;
-    *length = QString::fromLatin1(reply->rawHeader("Content-Length")).toLongLong(&ok);
+    *length = QString::fromLatin1(header).toLongLong(&ok);
     return ok && *length >= 1;
 }
 
@@ -64,7 +73,17 @@ bool parseContentRange(const QByteArray &header, qint64 *start, qint64 *total)
     return okStart && okEnd && okTotal && *start <= end && end < *total;
 }
 
-} // namespace
+bool parseUnsatisfiedRange(const QByteArray &header, qint64 *total)
+{
+    QRegExp rx(QStringLiteral("\\s*\\w*\\s*\\*\\s*/\\s*(\\d+)\\s*"));
+    if (!rx.exactMatch(QString::fromLatin1(header)))
+        return false;
+    bool ok = false;
+    *total = rx.cap(1).toLongLong(&ok);
+    return ok;
+}
+
+} // namespace hflheaders
 
 // --- private ---
 
@@ -185,13 +204,11 @@ void HttpFileLoaderPrivate::startOver(const char *why)
 bool HttpFileLoaderPrivate::handleRangeNotSatisfiable(QNetworkReply *reply)
 {
     Q_Q(HttpFileLoader);
-    QRegExp rx(QStringLiteral("\\s*\\w*\\s*\\*\\s*/\\s*(\\d+)\\s*"));
-    if (!rx.exactMatch(QString::fromLatin1(reply->rawHeader("Content-Range"))))
+    qint64 total = 0;
+    if (!hflheaders::parseUnsatisfiedRange(reply->rawHeader("Content-Range"), &total))
         return false;
-    bool ok = false;
-    const qint64 total = rx.cap(1).toLongLong(&ok);
     const qint64 size = q->calcOffset();
-    if (!ok || total > size)
+    if (total > size)
         return false;
     reply->close();
     reply->deleteLater();
@@ -475,7 +492,7 @@ void HttpFileLoader::finished(QNetworkReply *reply)
     qint64 total = contentLength;
     if (ranged) {
         // A range that starts past the end of the side file would leave a hole.
-        if (!parseContentRange(reply->rawHeader("Content-Range"), &start, &total)
+        if (!hflheaders::parseContentRange(reply->rawHeader("Content-Range"), &start, &total)
             || start > sizeBefore) {
             d->headerError(reply);
             return;

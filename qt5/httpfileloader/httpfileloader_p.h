@@ -14,6 +14,17 @@
 // the warning about the target directory.
 Q_DECLARE_LOGGING_CATEGORY(lcHfl)
 
+// The response headers the loader reads, parsed from their raw bytes.
+namespace hflheaders {
+// "Content-Length": a decimal number of at least 1.
+ORVELEXTLIB_AUTOTEST_EXPORT bool parseContentLength(const QByteArray &header, qint64 *length);
+// "Content-Range" of a 206 answer, "bytes <start>-<end>/<total>" with
+// start <= end < total.
+ORVELEXTLIB_AUTOTEST_EXPORT bool parseContentRange(const QByteArray &header, qint64 *start, qint64 *total);
+// "Content-Range" of a 416 answer, "bytes */<total>".
+ORVELEXTLIB_AUTOTEST_EXPORT bool parseUnsatisfiedRange(const QByteArray &header, qint64 *total);
+} // namespace hflheaders
+
 class HttpFileLoaderPrivate
 {
     Q_DECLARE_PUBLIC(HttpFileLoader)
