@@ -29,6 +29,7 @@
 #include <QThreadPool>
 #include <QTimer>
 
+#include <atomic>
 #include <cstdio>
 #include <thread>
 #include <unistd.h>
@@ -37,11 +38,12 @@ namespace {
 
 const QString Indent(15, QLatin1Char(' '));
 
-// The fixed "now" of the tests that set the clock.
-qint64 s_nowMs = 0;
+// The fixed "now" of the tests that set the clock; the clean-up job reads it
+// in a pool thread while a test moves it on.
+std::atomic<qint64> s_nowMs{0};
 qint64 fixedClock()
 {
-    return s_nowMs;
+    return s_nowMs.load();
 }
 
 qint64 localMs(const QDate &date, const QTime &time)
@@ -372,7 +374,7 @@ void TestLoggerManager::exactBytes()
     QByteArray expected;
     for (const Case &c : cases) {
         emitMessage(c.type, c.file, c.line, c.function, c.message);
-        expected += referenceEntry(rotate, c.type, c.file, c.line, c.function, c.message, s_nowMs);
+        expected += referenceEntry(rotate, c.type, c.file, c.line, c.function, c.message, s_nowMs.load());
     }
     const QString name = rotate ? QStringLiteral("2018-01-19_kiosk.log") : QStringLiteral("kiosk.log");
     const QByteArray all = readAll(m_path + QLatin1Char('/') + name);
@@ -1038,7 +1040,7 @@ static int childMain(const QStringList &args)
         for (int i = 2; i < args.size(); ++i) {
             s_nowMs = args.at(i).toLongLong();
             qWarning("at %s", qPrintable(args.at(i)));
-            const QDateTime local = QDateTime::fromMSecsSinceEpoch(s_nowMs);
+            const QDateTime local = QDateTime::fromMSecsSinceEpoch(s_nowMs.load());
             out << '[' << local.date().toString(QStringLiteral("yy-MM-dd")) << "]\n"
                 << local.time().toString(QStringLiteral("[hh:mm:ss.zzz] ")) << '\n';
         }
