@@ -13,11 +13,13 @@
 // - a cross-thread hand-over through Qt's event queue (signals, queued and
 //   posted calls, deleteLater, quitting a thread) releases one process-wide
 //   token, and every event delivery (Qt's event-notify callback) acquires it;
+// - tasks started on a thread pool run between an acquire and a release of
+//   the token, and waiting for the pool or a future acquires it;
 // - a thread releases the token when it finishes (before anyone connected to
-//   finished() hears of it) and again when it has exited; QThread::wait() and
-//   the destruction of the thread object acquire it, the latter after waiting
-//   for the exit (Qt waits for the end of its finishing steps under its own
-//   lock, which is invisible here).
+//   finished() hears of it) and again when it has exited; whoever learns that
+//   it finished (QThread::wait(), isFinished(), isRunning(), destroying the
+//   thread object) waits for that exit and acquires the token (Qt orders its
+//   finishing steps, deferred deletions included, under its own lock).
 //
 // The event token orders a little more than Qt strictly does, so it can hide
 // a race that only happens between an emission and an unrelated delivery; it
@@ -26,6 +28,7 @@
 #include <QtCore/qnamespace.h>
 #include <QtCore/qobject.h>
 #include <QtCore/qobjectdefs.h>
+#include <QtCore/qrunnable.h>
 #include <QtCore/qthread.h>
 
 #include <sanitizer/tsan_interface.h>
@@ -383,7 +386,10 @@ void watchThread(QThread *t)
     QObject::connect(t, &QThread::finished, t, [] { __tsan_release(&eventToken); }, Qt::DirectConnection);
 }
 
-void awaitExit(QThread *t)
+// Waits until a thread that has finished (as Qt reported) has also exited,
+// then acquires what it released on the way out. `forget` drops the record
+// (the thread object is going away).
+void awaitExit(const QThread *t, bool forget)
 {
     std::shared_ptr<ThreadExit> exit;
     {
@@ -392,7 +398,8 @@ void awaitExit(QThread *t)
         if (it == exits.end())
             return;
         exit = it->second;
-        exits.erase(it);
+        if (forget)
+            exits.erase(it);
     }
     if (exit->state.load(std::memory_order_acquire) == 0)
         return; // never started
@@ -433,7 +440,7 @@ void threadDestruct(QThread *t) asm("_ZN7QThreadD2Ev");
 void threadDestruct(QThread *t)
 {
     ORVEL_NEXT(void (*)(QThread *), "_ZN7QThreadD2Ev");
-    awaitExit(t);
+    awaitExit(t, true);
     real(t);
 }
 
@@ -441,7 +448,7 @@ void threadDestructDeleting(QThread *t) asm("_ZN7QThreadD0Ev");
 void threadDestructDeleting(QThread *t)
 {
     ORVEL_NEXT(void (*)(QThread *), "_ZN7QThreadD0Ev");
-    awaitExit(t);
+    awaitExit(t, true);
     real(t);
 }
 
@@ -450,6 +457,8 @@ bool threadWait(QThread *t, QDeadlineTimer d)
 {
     ORVEL_NEXT(bool (*)(QThread *, QDeadlineTimer), "_ZN7QThread4waitE14QDeadlineTimer");
     const bool done = real(t, d);
+    if (done)
+        awaitExit(t, false);
     __tsan_acquire(&eventToken);
     return done;
 }
@@ -459,8 +468,30 @@ bool threadWaitMs(QThread *t, unsigned long ms)
 {
     ORVEL_NEXT(bool (*)(QThread *, unsigned long), "_ZN7QThread4waitEm");
     const bool done = real(t, ms);
+    if (done)
+        awaitExit(t, false);
     __tsan_acquire(&eventToken);
     return done;
+}
+
+bool threadIsFinished(const QThread *t) asm("_ZNK7QThread10isFinishedEv");
+bool threadIsFinished(const QThread *t)
+{
+    ORVEL_NEXT(bool (*)(const QThread *), "_ZNK7QThread10isFinishedEv");
+    const bool finished = real(t);
+    if (finished)
+        awaitExit(t, false);
+    return finished;
+}
+
+bool threadIsRunning(const QThread *t) asm("_ZNK7QThread9isRunningEv");
+bool threadIsRunning(const QThread *t)
+{
+    ORVEL_NEXT(bool (*)(const QThread *), "_ZNK7QThread9isRunningEv");
+    const bool running = real(t);
+    if (!running)
+        awaitExit(t, false);
+    return running;
 }
 
 void threadQuit(QThread *t) asm("_ZN7QThread4quitEv");
@@ -477,6 +508,75 @@ void threadExit(QThread *t, int code)
     ORVEL_NEXT(void (*)(QThread *, int), "_ZN7QThread4exitEi");
     __tsan_release(&eventToken);
     real(t, code);
+}
+
+// --- the thread pool -------------------------------------------------------
+
+namespace {
+// Runs a pooled task between an acquire and a release, so the task sees what
+// was done before it was started and whoever waits for it sees what it did.
+class TrackedRunnable : public QRunnable
+{
+public:
+    explicit TrackedRunnable(QRunnable *inner) : m_inner(inner), m_deleteInner(inner->autoDelete())
+    {
+        setAutoDelete(true);
+    }
+    void run() override
+    {
+        __tsan_acquire(&eventToken);
+        m_inner->run();
+        __tsan_release(&eventToken);
+        if (m_deleteInner)
+            delete m_inner;
+    }
+
+private:
+    QRunnable *m_inner;
+    bool m_deleteInner;
+};
+} // namespace
+
+class QThreadPool;
+
+void poolStart(QThreadPool *pool, QRunnable *runnable, int priority) asm("_ZN11QThreadPool5startEP9QRunnablei");
+void poolStart(QThreadPool *pool, QRunnable *runnable, int priority)
+{
+    ORVEL_NEXT(void (*)(QThreadPool *, QRunnable *, int), "_ZN11QThreadPool5startEP9QRunnablei");
+    QRunnable *tracked = runnable ? new TrackedRunnable(runnable) : nullptr;
+    __tsan_release(&eventToken);
+    real(pool, tracked, priority);
+}
+
+bool poolTryStart(QThreadPool *pool, QRunnable *runnable) asm("_ZN11QThreadPool8tryStartEP9QRunnable");
+bool poolTryStart(QThreadPool *pool, QRunnable *runnable)
+{
+    ORVEL_NEXT(bool (*)(QThreadPool *, QRunnable *), "_ZN11QThreadPool8tryStartEP9QRunnable");
+    auto *tracked = runnable ? new TrackedRunnable(runnable) : nullptr;
+    __tsan_release(&eventToken);
+    const bool started = real(pool, tracked);
+    if (!started)
+        delete tracked; // the caller keeps its runnable
+    return started;
+}
+
+bool poolWaitForDone(QThreadPool *pool, int ms) asm("_ZN11QThreadPool11waitForDoneEi");
+bool poolWaitForDone(QThreadPool *pool, int ms)
+{
+    ORVEL_NEXT(bool (*)(QThreadPool *, int), "_ZN11QThreadPool11waitForDoneEi");
+    const bool done = real(pool, ms);
+    __tsan_acquire(&eventToken);
+    return done;
+}
+
+class QFutureInterfaceBase;
+
+void futureWaitForFinished(QFutureInterfaceBase *f) asm("_ZN21QFutureInterfaceBase15waitForFinishedEv");
+void futureWaitForFinished(QFutureInterfaceBase *f)
+{
+    ORVEL_NEXT(void (*)(QFutureInterfaceBase *), "_ZN21QFutureInterfaceBase15waitForFinishedEv");
+    real(f);
+    __tsan_acquire(&eventToken);
 }
 
 // --- the event queue -------------------------------------------------------
