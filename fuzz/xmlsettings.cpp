@@ -7,6 +7,7 @@
 #include <qsettingsext/xmlsettings.h>
 
 #include <QBuffer>
+#include <QDataStream>
 #include <QXmlStreamReader>
 
 namespace {
@@ -18,6 +19,20 @@ public:
     using XmlSettings::stringToVariant;
     using XmlSettings::writeXmlData;
 };
+// Values of types that QtCore cannot compare (GUI types such as QBitmap, as a
+// "@Variant(" may hold) are compared by their stream form.
+QByteArray streamed(const QVariant &value)
+{
+    QByteArray bytes;
+    QDataStream stream(&bytes, QIODevice::WriteOnly);
+    stream << value;
+    return bytes;
+}
+
+bool same(const QVariant &a, const QVariant &b)
+{
+    return streamed(a) == streamed(b);
+}
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -41,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         for (auto it = plain.constBegin(); it != plain.constEnd(); ++it) {
             const QVariant quick = XmlProbe::stringToVariant(it.value().toString());
             const QVariant stream = streamed.value(it.key());
-            fuzz::check(quick.userType() == stream.userType() && quick == stream,
+            fuzz::check(quick.userType() == stream.userType() && (quick == stream || same(quick, stream)),
                         "quick and stream readers give other values");
         }
         fuzz::check(ok, "read function failed on a document the quick reader takes");
