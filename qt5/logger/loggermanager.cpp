@@ -500,11 +500,14 @@ void LoggerManagerPrivate::writeEntry(LoggerManager *lm, const QByteArray &bytes
     if (lm->_stream)
         lm->_stream->flush(); // keep the order of anything a caller streamed
     if (lm->_file) {
-        lm->_file->write(bytes);
-        lm->_file->flush();
-    } else {
-        writeStderr(bytes);
+        if (lm->_file->write(bytes) == bytes.size() && lm->_file->flush())
+            return;
+        // A full disk or a failing device: the file is dropped, and with it
+        // what QFile still buffers (it would grow with every entry), and
+        // opened again for the next entry; this one goes to standard error.
+        lm->close();
     }
+    writeStderr(bytes);
 }
 
 // A message raised while this thread holds the mutex: the entry goes straight
