@@ -74,19 +74,9 @@ QByteArray tst_JsonSettings::canonical(const QString &path)
     return out.trimmed();
 }
 
-// The store in `path` holds exactly the expected entries, of the expected types.
 void tst_JsonSettings::compareEntries(const QString &path, const QVariantMap &expected)
 {
-    const JsonSettings settings(path);
-    QCOMPARE(settings.status(), QSettings::NoError);
-    QStringList keys = settings.allKeys();
-    keys.sort();
-    QCOMPARE(keys, expected.keys());
-    for (auto it = expected.constBegin(); it != expected.constEnd(); ++it) {
-        const QVariant actual = settings.value(it.key());
-        QVERIFY2(actual.userType() == it->userType(), qPrintable(it.key()));
-        QCOMPARE(actual, it.value());
-    }
+    ::compareEntries(JsonSettings(path), expected);
 }
 
 void tst_JsonSettings::registeredAtLoad()
