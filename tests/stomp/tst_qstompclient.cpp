@@ -60,18 +60,18 @@ public:
 
 // The warnings (of the "stomp" and "default" categories) and the "stomp"
 // debug lines since the test function began, caught instead of printed.
-QStringList warnings;
+QStringList stompWarnings;
 QStringList defaultWarnings;
-QStringList debugs;
+QStringList stompDebugs;
 QtMessageHandler previousHandler = nullptr;
 
 void catchMessage(QtMsgType type, const QMessageLogContext &context, const QString &text)
 {
     const bool stomp = qstrcmp(context.category, "stomp") == 0;
     if (type == QtWarningMsg && (stomp || qstrcmp(context.category, "default") == 0))
-        (stomp ? warnings : defaultWarnings).append(text);
+        (stomp ? stompWarnings : defaultWarnings).append(text);
     else if (type == QtDebugMsg && stomp)
-        debugs.append(text);
+        stompDebugs.append(text);
     else
         previousHandler(type, context, text);
 }
@@ -122,9 +122,9 @@ private slots:
 
     void init()
     {
-        warnings.clear();
+        stompWarnings.clear();
         defaultWarnings.clear();
-        debugs.clear();
+        stompDebugs.clear();
         m_broker = new FakeBroker;
         QVERIFY(m_broker->server.listen(QHostAddress::LocalHost, 0));
         m_client = new QStompClient;
@@ -177,7 +177,7 @@ private slots:
         deliver({message});
         QCOMPARE(beats.count(), heartBeats);
         QCOMPARE(frames.count(), 0);
-        QVERIFY(warnings.isEmpty());
+        QVERIFY(stompWarnings.isEmpty());
 
         // Such messages never enter the buffer: a frame right after is whole.
         deliver({BYTES("RECEIPT\nreceipt-id:1\n\n\0\n")});
@@ -249,7 +249,7 @@ private slots:
         QSignalSpy received(m_client, &QStompClient::frameReceived);
         QSignalSpy beats(m_client, &QStompClient::heartBeatRecieved);
         deliver(messages, binary);
-        QCOMPARE(warnings, warnings);
+        QCOMPARE(stompWarnings, warnings);
         QCOMPARE(received.count(), frameSignals);
         QCOMPARE(beats.count(), 0);
         QCOMPARE(m_client->framesAvailable(), frames.size());
@@ -274,7 +274,7 @@ private slots:
         }
         QVERIFY(m_client->fetchAllFrames().isEmpty());
         QCOMPARE(m_client->framesAvailable(), 0);
-        QVERIFY(warnings.isEmpty());
+        QVERIFY(stompWarnings.isEmpty());
     }
 
     void bigFrameInSmallPieces()
@@ -292,7 +292,7 @@ private slots:
         deliver(pieces, true);
         QCOMPARE(received.count(), 1);
         QCOMPARE(m_client->fetchFrame().rawBody(), body);
-        QVERIFY(warnings.isEmpty());
+        QVERIFY(stompWarnings.isEmpty());
     }
 
     void bufferLimit()
@@ -304,13 +304,13 @@ private slots:
 
         // An unterminated frame below the limit is kept...
         deliver({"MESSAGE\ndestination:/q\n\n" + QByteArray(900, 'x')});
-        QVERIFY(warnings.isEmpty());
+        QVERIFY(stompWarnings.isEmpty());
         // ...and dropped once it outgrows it.
         deliver({QByteArray(200, 'y')});
-        QCOMPARE(warnings, QStringList{corrupted});
+        QCOMPARE(stompWarnings, QStringList{corrupted});
         // The same for a frame that announces more than the limit.
         deliver({"MESSAGE\ncontent-length:100000\n\n" + QByteArray(1100, 'z')});
-        QCOMPARE(warnings, QStringList({corrupted, corrupted}));
+        QCOMPARE(stompWarnings, QStringList({corrupted, corrupted}));
         QCOMPARE(received.count(), 0);
 
         // A complete frame larger than the limit in one message is fine, and
@@ -319,7 +319,7 @@ private slots:
         deliver({"MESSAGE\ncontent-length:5000\n\n" + body + BYTES("\0\n")});
         QCOMPARE(received.count(), 1);
         QCOMPARE(m_client->fetchFrame().rawBody(), body);
-        QCOMPARE(warnings.size(), 2);
+        QCOMPARE(stompWarnings.size(), 2);
     }
 
     void sending_data()
@@ -411,7 +411,7 @@ private slots:
         QVERIFY(connected.wait(5000));
         QTRY_VERIFY(m_broker->peer);
         m_client->sendFrame(QStompRequestFrame());
-        QCOMPARE(warnings, QStringList{QStringLiteral("QStomp: Invalid frame not sent!")});
+        QCOMPARE(stompWarnings, QStringList{QStringLiteral("QStomp: Invalid frame not sent!")});
         m_client->sendHeartBeat(); // the only message that arrives
         QTRY_COMPARE(m_broker->messages.size(), 1);
         QCOMPARE(m_broker->messages.at(0), qMakePair(QByteArray("\n"), false));
@@ -424,11 +424,11 @@ private slots:
         QLoggingCategory::setFilterRules(QStringLiteral("stomp.debug=true"));
         const auto restore = qScopeGuard([] { QLoggingCategory::setFilterRules(QStringLiteral("stomp.debug=false")); });
         m_client->logout();
-        QCOMPARE(debugs, QStringList{QStringLiteral("Send 29 bytes")});
+        QCOMPARE(stompDebugs, QStringList{QStringLiteral("Send 29 bytes")});
         deliver({BYTES("RECEIPT\nreceipt-id:1\n\n\0\nRECEIPT\n\n\0\n")});
-        QCOMPARE(debugs, QStringList({QStringLiteral("Send 29 bytes"), QStringLiteral("35 bytes recieved")}));
+        QCOMPARE(stompDebugs, QStringList({QStringLiteral("Send 29 bytes"), QStringLiteral("35 bytes recieved")}));
         deliver({BYTES("junk")});
-        QCOMPARE(debugs.size(), 2); // no frame, no line
+        QCOMPARE(stompDebugs.size(), 2); // no frame, no line
     }
 
     void disconnectFromHostClosesNormally()
@@ -516,7 +516,7 @@ private slots:
         const QList<QSslError> errors{QSslError(QSslError::SelfSignedCertificate),
                                       QSslError(QSslError::HostNameMismatch)};
         QVERIFY(QMetaObject::invokeMethod(m_client, "_q_sslErrors", Q_ARG(QList<QSslError>, errors)));
-        QCOMPARE(warnings, QStringList());
+        QCOMPARE(stompWarnings, QStringList());
         QStringList expected;
         for (const QSslError &error : errors)
             expected << QStringLiteral("%1 \"%2\"").arg(int(error.error())).arg(error.errorString());
