@@ -852,6 +852,7 @@ private slots:
         row("read-back-fails", 3, { "0|Etc/UTC\n", "0|", "1|" }, false, "Etc/GMT-3",
             "TIMEZONE SAVING ERROR");
         row("impossible-offset", 15, { "0|Etc/UTC\n" }, false, "", "TIMEZONE SAVING ERROR");
+        row("no-zone-below-minus-12", -13, { "0|Etc/UTC\n" }, false, "", "TIMEZONE SAVING ERROR");
     }
 
     void changeTimeZone()
