@@ -42,7 +42,8 @@ QByteArray coreBlock(const QByteArray &key, const QByteArray &in, bool encrypt, 
 {
     quint32 schedule[AES_MAX_SCHEDULE_WORDS];
     const auto *k = reinterpret_cast<const quint8 *>(key.constData());
-    rounds = encrypt ? aesKeySetupEncrypt(schedule, k, key.size() * 8) : aesKeySetupDecrypt(schedule, k, key.size() * 8);
+    const int bits = key.size() * 8;
+    rounds = encrypt ? aesKeySetupEncrypt(schedule, k, bits) : aesKeySetupDecrypt(schedule, k, bits);
     QByteArray out = in;
     auto *buffer = reinterpret_cast<quint8 *>(out.data());
     (encrypt ? aesEncryptBlock : aesDecryptBlock)(schedule, rounds, buffer, buffer);

@@ -97,8 +97,8 @@ private slots:
         const QString cnf = QStringLiteral("test.cnf");
         // A CA, a server certificate it signed (RSA), and a self-signed one that
         // expired in 2020.
-        QVERIFY(openssl({"req", "-config", cnf, "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
-                         "-keyout", "ca.key", "-out", "ca.pem", "-days", "3650", "-subj", "/CN=Orvel Test CA"}));
+        QVERIFY(openssl({"req", "-config", cnf, "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
+                         "-nodes", "-keyout", "ca.key", "-out", "ca.pem", "-days", "3650", "-subj", "/CN=Test CA"}));
         for (const QString &name : {QStringLiteral("server"), QStringLiteral("expired")}) {
             QVERIFY(openssl({"req", "-config", cnf, "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", name + ".key",
                              "-out", name + ".csr", "-subj", "/CN=127.0.0.1"}));
@@ -259,9 +259,11 @@ private slots:
             {"setPrivateKey", [&] { manager.setPrivateKey(m_serverKey); }},
             {"setDefaultUser", [&] { manager.setDefaultUser(QStringLiteral("u")); }},
             {"setDefaultUserPassword", [&] { manager.setDefaultUserPassword(QStringLiteral("p")); }},
-            {"certificate getters", [&] { QCOMPARE(manager.caCertificates().size() + manager.localCertificates().size(), 3); }},
-            {"user getters", [&] { QCOMPARE(manager.defaultUser() + manager.defaultUserPassword(), QStringLiteral("up")); }},
-            {"prepareSslConfiguration", [&] { QVERIFY(!manager.prepareSslConfiguration().localCertificate().isNull()); }},
+            {"certificate getters",
+             [&] { QCOMPARE(manager.caCertificates().size() + manager.localCertificates().size(), 3); }},
+            {"user getters", [&] { QCOMPARE(manager.defaultUser() + manager.defaultUserPassword(), QString("up")); }},
+            {"prepareSslConfiguration",
+             [&] { QVERIFY(!manager.prepareSslConfiguration().localCertificate().isNull()); }},
             {"removeCaCertificate", [&] { manager.removeCaCertificate(m_ca); }},
             {"removeLocalCertificate", [&] { manager.removeLocalCertificate(m_server); }},
             {"removePrivateKey", [&] { manager.removePrivateKey(); }},
@@ -294,7 +296,8 @@ private slots:
         QVERIFY(!QFileInfo::exists(plain));
         QCOMPARE(readFile(encrypted), encodeFile(document));
         // Owner and group read and write, others read (the "User" flags repeat the owner's).
-        QCOMPARE(QFileInfo(encrypted).permissions() & QFileDevice::Permissions(0x7077), QFileDevice::Permissions(0x6064));
+        QCOMPARE(QFileInfo(encrypted).permissions() & QFileDevice::Permissions(0x7077),
+                 QFileDevice::Permissions(0x6064));
 
         const CryptoDataManager manager(encrypted);
         QCOMPARE(manager.caCertificates(), Certificates({m_ca}));
@@ -315,7 +318,7 @@ private slots:
         QCOMPARE(readFile(encrypted), QByteArray("already there"));
         QCOMPARE(readFile(plain), xml);
 
-        QVERIFY(CryptoDataManager::encryptStorage(path(QStringLiteral("missing.xml")), path(QStringLiteral("new.enc"))));
+        QVERIFY(CryptoDataManager::encryptStorage(path(QStringLiteral("missing.xml")), path("new.enc")));
         QVERIFY(!QFileInfo::exists(path(QStringLiteral("new.enc"))));
 
         // A target that cannot be written: false, and the plain file stays.
@@ -424,7 +427,8 @@ private:
         process.setWorkingDirectory(m_work.path());
         process.setProcessChannelMode(QProcess::MergedChannels);
         process.start(QStringLiteral("openssl"), arguments);
-        if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit
+            || process.exitCode() != 0) {
             qWarning().noquote() << "openssl" << arguments.join(QLatin1Char(' ')) << "failed:" << process.readAll();
             return false;
         }

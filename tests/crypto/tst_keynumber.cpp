@@ -19,8 +19,8 @@ private slots:
         QTest::addColumn<QByteArray>("bytes");
         QTest::newRow("258") << quint64(258) << QByteArray::fromHex("0201000000000000");
         QTest::newRow("one") << quint64(1) << QByteArray::fromHex("0100000000000000");
-        for (const quint64 v : {0ULL, 255ULL, 256ULL, 65535ULL, 1ULL << 31, 1ULL << 32, 1ULL << 63, 0x0123456789abcdefULL,
-                                ~0ULL}) {
+        for (const quint64 v :
+             {0ULL, 255ULL, 256ULL, 65535ULL, 1ULL << 31, 1ULL << 32, 1ULL << 63, 0x0123456789abcdefULL, ~0ULL}) {
             QByteArray bytes(8, '\0');
             qToLittleEndian(v, bytes.data());
             QTest::addRow("0x%llx", static_cast<unsigned long long>(v)) << v << bytes;
@@ -62,7 +62,8 @@ private slots:
         QTest::addColumn<QByteArray>("out");
         QTest::newRow("empty") << QByteArray() << QByteArray(8, '\0');
         QTest::newRow("two-bytes") << QByteArray::fromHex("0102") << QByteArray::fromHex("0201000000000000");
-        QTest::newRow("eight-bytes") << QByteArray::fromHex("0102030405060708") << QByteArray::fromHex("0807060504030201");
+        QTest::newRow("eight-bytes") << QByteArray::fromHex("0102030405060708")
+                                     << QByteArray::fromHex("0807060504030201");
         QTest::newRow("ten-bytes") << QByteArray::fromHex("0102030405060708090a")
                                    << QByteArray::fromHex("0a090807060504030201");
     }

@@ -361,14 +361,17 @@ private slots:
             BYTES("SEND\ndestination:/q\ncontent-length:2\n\n\xc3\xa9\0\n"));
         row("subscribe-client-empty-id", [](QStompClient &c) { c.subscribe("/queue/a", false); },
             BYTES("SUBSCRIBE\ndestination:/queue/a\nid:\nack:client\ncontent-length:0\n\n\0\n"));
-        row("subscribe-auto", [](QStompClient &c) { c.subscribe("/topic/t", true, "sub-1", {{"prefetch-count", "10"}}); },
+        row("subscribe-auto",
+            [](QStompClient &c) { c.subscribe("/topic/t", true, "sub-1", {{"prefetch-count", "10"}}); },
             BYTES("SUBSCRIBE\nprefetch-count:10\ndestination:/topic/t\nid:sub-1\nack:auto\ncontent-length:0\n\n\0\n"));
         row("unsubscribe", [](QStompClient &c) { c.unsubscribe("sub-1"); },
             BYTES("UNSUBSCRIBE\nid:sub-1\ncontent-length:0\n\n\0\n"));
-        row("begin", [](QStompClient &c) { c.begin("tx1"); }, BYTES("BEGIN\ntransaction:tx1\ncontent-length:0\n\n\0\n"));
+        row("begin", [](QStompClient &c) { c.begin("tx1"); },
+            BYTES("BEGIN\ntransaction:tx1\ncontent-length:0\n\n\0\n"));
         row("commit", [](QStompClient &c) { c.commit("tx1", {{"receipt", "c"}}); },
             BYTES("COMMIT\nreceipt:c\ntransaction:tx1\ncontent-length:0\n\n\0\n"));
-        row("abort", [](QStompClient &c) { c.abort("tx1"); }, BYTES("ABORT\ntransaction:tx1\ncontent-length:0\n\n\0\n"));
+        row("abort", [](QStompClient &c) { c.abort("tx1"); },
+            BYTES("ABORT\ntransaction:tx1\ncontent-length:0\n\n\0\n"));
         row("ack", [](QStompClient &c) { c.ack("m-1"); }, BYTES("ACK\nid:m-1\ncontent-length:0\n\n\0\n"));
         row("nack", [](QStompClient &c) { c.nack("m-2", "tx2", {{"receipt", "n"}}); },
             BYTES("NACK\nreceipt:n\nid:m-2\ntransaction:tx2\ncontent-length:0\n\n\0\n"));
@@ -382,8 +385,8 @@ private slots:
         };
         row("frame-nul-in-body-as-binary", sendRaw(BYTES("a\0b")),
             BYTES("SEND\ndestination:/q\ncontent-length:3\n\na\0b\0\n"), true);
-        row("frame-invalid-utf8-as-binary", sendRaw("\xff"), BYTES("SEND\ndestination:/q\ncontent-length:1\n\n\xff\0\n"),
-            true);
+        row("frame-invalid-utf8-as-binary", sendRaw("\xff"),
+            BYTES("SEND\ndestination:/q\ncontent-length:1\n\n\xff\0\n"), true);
     }
 
     void sending()
