@@ -504,6 +504,23 @@ UnZip::ErrorCode UnZipPrivate::extract(const QString &name, const UnZipEntryReco
     return readData(name, entry, nullptr, outDir + QLatin1Char('/') + fileName);
 }
 
+void UnZipPrivate::beginExtraction()
+{
+    lastCreatedDir.clear();
+}
+
+UnZip::ErrorCode UnZipPrivate::extractNamed(const QString &name, const QDir &dir,
+                                            UnZip::ExtractionOptions options)
+{
+    const auto it = entries.constFind(name);
+    if (it == entries.constEnd())
+        return UnZip::FileNotFound;
+    // A copy: a device destroyed from a slot must not pull the entry away.
+    const UnZipEntryRecord entry = it.value();
+    const int ec = extract(name, entry, dir, options);
+    return ec == UnsafeName ? UnZip::Corrupted : UnZip::ErrorCode(ec);
+}
+
 UnZip::ErrorCode UnZipPrivate::extractToDevice(const QString &name, const UnZipEntryRecord &entry,
                                                QIODevice *out)
 {
@@ -614,6 +631,7 @@ UnZip::ErrorCode UnZip::extractAll(const QDir &dir, ExtractionOptions options)
 {
     if (!d->device)
         return NoOpenArchive;
+    d->beginExtraction();
     bool damaged = false;
     bool wrongPassword = false;
     // A copy: a device destroyed from a slot must not pull the map away.
@@ -650,12 +668,8 @@ UnZip::ErrorCode UnZip::extractFile(const QString &filename, const QDir &dir, Ex
 {
     if (!d->device)
         return NoOpenArchive;
-    const auto it = d->entries.constFind(filename);
-    if (it == d->entries.constEnd())
-        return FileNotFound;
-    const UnZipEntryRecord entry = it.value();
-    const int ec = d->extract(filename, entry, dir, options);
-    return ec == UnsafeName ? Corrupted : ErrorCode(ec);
+    d->beginExtraction();
+    return d->extractNamed(filename, dir, options);
 }
 
 UnZip::ErrorCode UnZip::extractFile(const QString &filename, QIODevice *device, ExtractionOptions options)
@@ -688,8 +702,11 @@ UnZip::ErrorCode UnZip::extractFiles(const QStringList &filenames, const QDir &d
 {
     if (!d->device)
         return NoOpenArchive;
+    d->beginExtraction();
     for (const QString &name : filenames) {
-        const ErrorCode ec = extractFile(name, dir, options);
+        if (!d->device)
+            return NoOpenArchive;
+        const ErrorCode ec = d->extractNamed(name, dir, options);
         if (ec != Ok && ec != FileNotFound)
             return ec;
     }

@@ -36,6 +36,10 @@ public:
 
     UnZip::ErrorCode openArchive(QIODevice *dev);
     void closeArchive();
+    /// Called by every public extraction call: what the last one learnt
+    /// about the file system may no longer hold.
+    void beginExtraction();
+    UnZip::ErrorCode extractNamed(const QString &name, const QDir &dir, UnZip::ExtractionOptions options);
     UnZip::ErrorCode extract(const QString &name, const UnZipEntryRecord &entry, const QDir &dir,
                              UnZip::ExtractionOptions options);
     UnZip::ErrorCode extractToDevice(const QString &name, const UnZipEntryRecord &entry,
@@ -60,7 +64,7 @@ private:
 
     quint64 deviceSize = 0;
     qint64 devicePos = -1;          // where the next read continues, -1 unknown
-    QString lastCreatedDir;
+    QString lastCreatedDir;         // known to exist during one extraction call
     z_stream zs;
     bool zsReady = false;
     QMetaObject::Connection deviceWatch;
