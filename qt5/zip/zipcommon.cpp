@@ -293,8 +293,38 @@ QByteArray encodeComment(const QString &comment)
     return comment.toLatin1();
 }
 
+namespace {
+// A name made of non-empty components other than "." and "..", separated by
+// single slashes, without backslashes, NUL or a drive letter: safe as it
+// stands. Most names are; they need no splitting and joining.
+bool isPlainRelative(const QString &name)
+{
+    const QChar *p = name.constData();
+    const int n = name.size();
+    if (n == 0 || (n >= 2 && p[1] == QLatin1Char(':')))
+        return false;
+    int start = 0;
+    for (int i = 0; i <= n; ++i) {
+        const ushort c = i < n ? p[i].unicode() : ushort('/');
+        if (c == 0 || c == '\\')
+            return false;
+        if (c != '/')
+            continue;
+        const int length = i - start;
+        if (length == 0 || (p[start] == QLatin1Char('.') && (length == 1 || (length == 2 && p[start + 1] == QLatin1Char('.')))))
+            return false;
+        start = i + 1;
+    }
+    return true;
+}
+} // namespace
+
 bool safeRelativePath(const QString &entryName, QString *relative)
 {
+    if (isPlainRelative(entryName)) {
+        *relative = entryName;
+        return true;
+    }
     if (entryName.contains(QChar(0)))
         return false;
     if (entryName.startsWith(QLatin1Char('/')) || entryName.startsWith(QLatin1Char('\\')))

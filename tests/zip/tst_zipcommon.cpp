@@ -252,6 +252,14 @@ void tst_ZipCommon::safePath_data()
     QTest::newRow("drive") << "C:/a.txt" << false << "";
     QTest::newRow("dots-in-name") << "a..b/..c" << true << "a..b/..c";
     QTest::newRow("nul") << QStringLiteral("a") + QChar(0) + QStringLiteral("b") << false << "";
+    QTest::newRow("repeated-slash") << "dir//a.txt" << true << "dir/a.txt";
+    QTest::newRow("dot-last") << "dir/." << true << "dir";
+    QTest::newRow("only-dot") << "." << true << "";
+    QTest::newRow("hidden-directory") << ".cfg/a" << true << ".cfg/a";
+    QTest::newRow("three-dots") << ".../a" << true << ".../a";
+    QTest::newRow("dotdot-last") << "dir/.." << false << "";
+    QTest::newRow("drive-backslash") << "c:\\a.txt" << false << "";
+    QTest::newRow("colon-later") << "ab:c/d" << true << "ab:c/d";
 }
 
 void tst_ZipCommon::safePath()
