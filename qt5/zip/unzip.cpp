@@ -1,5 +1,6 @@
 #include "unzip.h"
 #include "unzip_p.h"
+#include "zipfilesystem_p.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -345,17 +346,15 @@ UnZip::ErrorCode UnZipPrivate::readData(const QString &name, const UnZipEntryRec
         return UnZip::Corrupted;
 
     // Nothing is written before the data is known to be readable.
-    QFile *outFile = nullptr;
-    if (!outPath.isEmpty()) {
-        outFile = new QFile(outPath);
-        if (!outFile->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-            logDebug(QStringLiteral("Unable to open %1 for writing").arg(outPath));
-            delete outFile;
-            return UnZip::OpenFailed;
-        }
-        out = outFile;
+    const bool toFile = !outPath.isEmpty();
+    zipfilesystem::TargetFile target;
+    if (toFile && !target.open(outPath)) {
+        logDebug(QStringLiteral("Unable to open %1 for writing").arg(outPath));
+        return UnZip::OpenFailed;
     }
-    const QScopedPointer<QFile> outFileOwner(outFile);
+    const auto put = [&](const char *data, qint64 n) {
+        return toFile ? target.write(data, n) : !out || out->write(data, n) == n;
+    };
 
     const bool deflated = entry.method == MethodDeflated;
     if (deflated) {
@@ -391,7 +390,7 @@ UnZip::ErrorCode UnZipPrivate::readData(const QString &name, const UnZipEntryRec
             if (!deflated) {
                 crc = crc32(crc, in, n);
                 produced += quint64(n);
-                if (out && out->write(in, n) != n) {
+                if (!put(in, n)) {
                     ec = UnZip::WriteFailed;
                     break;
                 }
@@ -425,7 +424,7 @@ UnZip::ErrorCode UnZipPrivate::readData(const QString &name, const UnZipEntryRec
         if (made > 0) {
             crc = crc32(crc, outBuf, made);
             produced += quint64(made);
-            if (out && out->write(outBuf, made) != made) {
+            if (!put(outBuf, made)) {
                 ec = UnZip::WriteFailed;
                 break;
             }
@@ -445,16 +444,15 @@ UnZip::ErrorCode UnZipPrivate::readData(const QString &name, const UnZipEntryRec
     else if (ec == UnZip::ReadFailed)
         logDebug(QStringLiteral("Error while reading %1").arg(name));
 
-    if (outFile) {
+    if (toFile) {
         if (ec == UnZip::Ok && restoreTimestamps) {
-            const QDateTime time = fromDosDateTime(entry.modTime, entry.modDate);
-            if (!time.isValid() || !outFile->setFileTime(time, QFileDevice::FileModificationTime))
+            qint64 msecs = 0;
+            if (!lastWriteTime(entry.modTime, entry.modDate, &msecs) || !target.setLastWriteTime(msecs))
                 logDebug(QStringLiteral("Unable to set last modified time on file: %1").arg(outPath));
         }
-        outFile->close();
-        if (ec == UnZip::Ok && outFile->error() != QFileDevice::NoError)
+        if (!target.close() && ec == UnZip::Ok)
             ec = UnZip::WriteFailed;
-        if (ec != UnZip::Ok && !outFile->remove())
+        if (ec != UnZip::Ok && !QFile::remove(outPath))
             logDebug(QStringLiteral("Unable to remove corrupted file: %1").arg(outPath));
     }
     return ec;
@@ -507,6 +505,24 @@ UnZip::ErrorCode UnZipPrivate::extract(const QString &name, const UnZipEntryReco
 void UnZipPrivate::beginExtraction()
 {
     lastCreatedDir.clear();
+    stampCached = false;
+}
+
+// Entries written together share their stamp: one conversion through the
+// local time zone serves them all (within one call, as the zone may change).
+bool UnZipPrivate::lastWriteTime(quint16 time, quint16 date, qint64 *msecs)
+{
+    const quint32 stamp = (quint32(date) << 16) | time;
+    if (!stampCached || stamp != cachedStamp) {
+        const QDateTime local = fromDosDateTime(time, date);
+        if (!local.isValid())
+            return false;
+        cachedStamp = stamp;
+        cachedMSecs = local.toMSecsSinceEpoch();
+        stampCached = true;
+    }
+    *msecs = cachedMSecs;
+    return true;
 }
 
 UnZip::ErrorCode UnZipPrivate::extractNamed(const QString &name, const QDir &dir,

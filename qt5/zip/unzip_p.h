@@ -61,10 +61,14 @@ private:
     UnZip::ErrorCode readData(const QString &name, const UnZipEntryRecord &entry, QIODevice *out,
                               const QString &outPath);
     bool readAt(quint64 offset, char *data, qint64 size);
+    bool lastWriteTime(quint16 time, quint16 date, qint64 *msecs);
 
     quint64 deviceSize = 0;
     qint64 devicePos = -1;          // where the next read continues, -1 unknown
     QString lastCreatedDir;         // known to exist during one extraction call
+    quint32 cachedStamp = 0;        // MS-DOS date and time, and the moment they name
+    qint64 cachedMSecs = 0;
+    bool stampCached = false;
     z_stream zs;
     bool zsReady = false;
     QMetaObject::Connection deviceWatch;

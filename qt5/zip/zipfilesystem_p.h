@@ -44,6 +44,27 @@ private:
     qint64 m_lastWrite = 0;
 };
 
+/// A file created, or emptied when it exists, for an extracted entry.
+class TargetFile
+{
+public:
+    TargetFile() = default;
+    ~TargetFile() { close(); }
+    TargetFile(const TargetFile &) = delete;
+    TargetFile &operator=(const TargetFile &) = delete;
+
+    bool open(const QString &path);
+    /// Writes all of `data`; false on an error.
+    bool write(const char *data, qint64 size);
+    /// Sets the last-write time, in milliseconds since 1970-01-01 UTC.
+    bool setLastWriteTime(qint64 msecs);
+    /// False when closing reports an error (a write that failed late).
+    bool close();
+
+private:
+    qintptr m_handle = -1;
+};
+
 } // namespace zipfilesystem
 
 #endif // ORVELEXTLIB_ZIPFILESYSTEM_P_H

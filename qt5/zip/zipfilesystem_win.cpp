@@ -88,4 +88,52 @@ qint64 SourceFile::read(char *data, qint64 max)
     return qint64(got);
 }
 
+bool TargetFile::open(const QString &path)
+{
+    close();
+    const QString native = nativePath(path);
+    HANDLE handle = CreateFileW(reinterpret_cast<LPCWSTR>(native.utf16()), GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    m_handle = reinterpret_cast<qintptr>(handle);
+    return true;
+}
+
+bool TargetFile::write(const char *data, qint64 size)
+{
+    if (m_handle == -1)
+        return false;
+    while (size > 0) {
+        DWORD done = 0;
+        const DWORD chunk = DWORD(qMin<qint64>(size, 1 << 30));
+        if (!WriteFile(reinterpret_cast<HANDLE>(m_handle), data, chunk, &done, nullptr) || done == 0)
+            return false;
+        data += done;
+        size -= done;
+    }
+    return true;
+}
+
+bool TargetFile::setLastWriteTime(qint64 msecs)
+{
+    if (m_handle == -1)
+        return false;
+    const quint64 ticks = quint64(msecs * 10000LL + EpochTicks);
+    FILETIME ft;
+    ft.dwLowDateTime = DWORD(ticks & 0xffffffffu);
+    ft.dwHighDateTime = DWORD(ticks >> 32);
+    return SetFileTime(reinterpret_cast<HANDLE>(m_handle), nullptr, nullptr, &ft) != 0;
+}
+
+bool TargetFile::close()
+{
+    if (m_handle == -1)
+        return true;
+    const bool ok = CloseHandle(reinterpret_cast<HANDLE>(m_handle)) != 0;
+    m_handle = -1;
+    return ok;
+}
+
 } // namespace zipfilesystem
