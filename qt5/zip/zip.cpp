@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QRandomGenerator>
 
@@ -238,9 +239,21 @@ Zip::ErrorCode ZipPrivate::collect(const QFileInfo &info, const QString &name, b
     // Symbolic links to directories are not followed: they may form loops.
     if (info.isSymLink() && !topLevel)
         return Zip::Ok;
-    const QDir dir(info.absoluteFilePath());
-    const QFileInfoList children = dir.entryInfoList(
-        QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    // In name order (what QDir::Name gives: names compared as UTF-16), each
+    // name taken once and kept for the entry.
+    struct Child
+    {
+        QString name;
+        QFileInfo info;
+    };
+    QVector<Child> children;
+    QDirIterator it(info.absoluteFilePath(), QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        it.next();
+        children.append({it.fileName(), it.fileInfo()});
+    }
+    std::sort(children.begin(), children.end(),
+              [](const Child &a, const Child &b) { return a.name < b.name; });
     const QString prefix = name.isEmpty() || name.endsWith(QLatin1Char('/')) ? name : name + QLatin1Char('/');
     if (children.isEmpty()) {
         // An empty directory keeps an entry of its own, or it would be lost.
@@ -248,8 +261,8 @@ Zip::ErrorCode ZipPrivate::collect(const QFileInfo &info, const QString &name, b
             items->append({info, prefix});
         return Zip::Ok;
     }
-    for (const QFileInfo &child : children) {
-        const Zip::ErrorCode ec = collect(child, prefix + child.fileName(), false, options, items, seen);
+    for (const Child &child : qAsConst(children)) {
+        const Zip::ErrorCode ec = collect(child.info, prefix + child.name, false, options, items, seen);
         if (ec != Zip::Ok)
             return ec;
     }
