@@ -14,6 +14,7 @@
 #include <QTest>
 
 #include <cstring>
+#include <sys/stat.h>
 
 using namespace ziptest;
 
@@ -124,6 +125,7 @@ private slots:
     void extractFilesSkipsMissingNames();
     void extractOptions();
     void extractAgainAfterTargetRemoved();
+    void fifoInTargetDoesNotBlock();
     void extractToDevice();
     void timestamps();
     void closedArchive();
@@ -220,6 +222,19 @@ void tst_UnZip::extractAgainAfterTargetRemoved()
         QCOMPARE(fileTree(path("out")).keys(), (QStringList{"src/sub/b.bin", "src/sub/c.txt"}));
         QVERIFY(QDir(path("out")).removeRecursively());
     }
+}
+
+void tst_UnZip::fifoInTargetDoesNotBlock()
+{
+    // A FIFO where an entry goes would block an open for writing until some
+    // reader comes: the extraction must fail instead of waiting.
+    QVERIFY(writeFile(path("f.zip"), sampleArchive()));
+    QVERIFY(QDir().mkpath(path("out/src/sub")));
+    QCOMPARE(::mkfifo(QFile::encodeName(path("out/src/sub/c.txt")).constData(), 0600), 0);
+    UnZip uz;
+    QCOMPARE(uz.openArchive(path("f.zip")), UnZip::Ok);
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Unable to open .*out/src/sub/c.txt for writing$"));
+    QCOMPARE(uz.extractFile("src/sub/c.txt", path("out")), UnZip::OpenFailed);
 }
 
 void tst_UnZip::extractToDevice()
