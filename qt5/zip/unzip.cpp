@@ -52,7 +52,7 @@ void UnZipPrivate::closeArchive()
     directorySize = 0;
     deviceSize = 0;
     devicePos = -1;
-    lastCreatedDir.clear();
+    knownDirs.clear();
 }
 
 bool UnZipPrivate::readAt(quint64 offset, char *data, qint64 size)
@@ -477,10 +477,13 @@ UnZip::ErrorCode UnZipPrivate::extract(const QString &name, const UnZipEntryReco
         if (skipPaths || relative.isEmpty())
             return UnZip::Ok;
         const QString path = QStringLiteral("%1/%2").arg(target, relative);
+        if (knownDirs.contains(path))
+            return UnZip::Ok;
         if (!QDir().mkpath(path)) {
             logDebug(QStringLiteral("Unable to create directory: %1").arg(path));
             return UnZip::CreateDirFailed;
         }
+        knownDirs.insert(path);
         return UnZip::Ok;
     }
 
@@ -492,19 +495,19 @@ UnZip::ErrorCode UnZipPrivate::extract(const QString &name, const UnZipEntryReco
     }
     const QString outDir = (!skipPaths && slash > 0)
         ? QStringLiteral("%1/%2").arg(target, relative.left(slash)) : target;
-    if (!(options & UnZip::NoSilentDirectoryCreation) && outDir != lastCreatedDir) {
+    if (!(options & UnZip::NoSilentDirectoryCreation) && !knownDirs.contains(outDir)) {
         if (!QFileInfo(outDir).isDir() && !QDir().mkpath(outDir)) {
             logDebug(QStringLiteral("Unable to create output directory %1").arg(outDir));
             return UnZip::CreateDirFailed;
         }
-        lastCreatedDir = outDir;
+        knownDirs.insert(outDir);
     }
     return readData(name, entry, nullptr, outDir + QLatin1Char('/') + fileName);
 }
 
 void UnZipPrivate::beginExtraction()
 {
-    lastCreatedDir.clear();
+    knownDirs.clear();
     stampCached = false;
 }
 

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QMap>
 #include <QObject>
+#include <QSet>
 
 #include <zlib.h>
 
@@ -65,7 +66,7 @@ private:
 
     quint64 deviceSize = 0;
     qint64 devicePos = -1;          // where the next read continues, -1 unknown
-    QString lastCreatedDir;         // known to exist during one extraction call
+    QSet<QString> knownDirs;        // made or seen during the current extraction call
     quint32 cachedStamp = 0;        // MS-DOS date and time, and the moment they name
     qint64 cachedMSecs = 0;
     bool stampCached = false;
