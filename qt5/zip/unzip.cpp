@@ -1,5 +1,6 @@
 #include "unzip.h"
 #include "unzip_p.h"
+#include "zipfilesystem_p.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -51,7 +52,7 @@ void UnZipPrivate::closeArchive()
     directorySize = 0;
     deviceSize = 0;
     devicePos = -1;
-    lastCreatedDir.clear();
+    knownDirs.clear();
 }
 
 bool UnZipPrivate::readAt(quint64 offset, char *data, qint64 size)
@@ -345,17 +346,15 @@ UnZip::ErrorCode UnZipPrivate::readData(const QString &name, const UnZipEntryRec
         return UnZip::Corrupted;
 
     // Nothing is written before the data is known to be readable.
-    QFile *outFile = nullptr;
-    if (!outPath.isEmpty()) {
-        outFile = new QFile(outPath);
-        if (!outFile->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-            logDebug(QStringLiteral("Unable to open %1 for writing").arg(outPath));
-            delete outFile;
-            return UnZip::OpenFailed;
-        }
-        out = outFile;
+    const bool toFile = !outPath.isEmpty();
+    zipfilesystem::TargetFile target;
+    if (toFile && !target.open(outPath)) {
+        logDebug(QStringLiteral("Unable to open %1 for writing").arg(outPath));
+        return UnZip::OpenFailed;
     }
-    const QScopedPointer<QFile> outFileOwner(outFile);
+    const auto put = [&](const char *data, qint64 n) {
+        return toFile ? target.write(data, n) : !out || out->write(data, n) == n;
+    };
 
     const bool deflated = entry.method == MethodDeflated;
     if (deflated) {
@@ -391,7 +390,7 @@ UnZip::ErrorCode UnZipPrivate::readData(const QString &name, const UnZipEntryRec
             if (!deflated) {
                 crc = crc32(crc, in, n);
                 produced += quint64(n);
-                if (out && out->write(in, n) != n) {
+                if (!put(in, n)) {
                     ec = UnZip::WriteFailed;
                     break;
                 }
@@ -425,7 +424,7 @@ UnZip::ErrorCode UnZipPrivate::readData(const QString &name, const UnZipEntryRec
         if (made > 0) {
             crc = crc32(crc, outBuf, made);
             produced += quint64(made);
-            if (out && out->write(outBuf, made) != made) {
+            if (!put(outBuf, made)) {
                 ec = UnZip::WriteFailed;
                 break;
             }
@@ -445,16 +444,15 @@ UnZip::ErrorCode UnZipPrivate::readData(const QString &name, const UnZipEntryRec
     else if (ec == UnZip::ReadFailed)
         logDebug(QStringLiteral("Error while reading %1").arg(name));
 
-    if (outFile) {
+    if (toFile) {
         if (ec == UnZip::Ok && restoreTimestamps) {
-            const QDateTime time = fromDosDateTime(entry.modTime, entry.modDate);
-            if (!time.isValid() || !outFile->setFileTime(time, QFileDevice::FileModificationTime))
+            qint64 msecs = 0;
+            if (!lastWriteTime(entry.modTime, entry.modDate, &msecs) || !target.setLastWriteTime(msecs))
                 logDebug(QStringLiteral("Unable to set last modified time on file: %1").arg(outPath));
         }
-        outFile->close();
-        if (ec == UnZip::Ok && outFile->error() != QFileDevice::NoError)
+        if (!target.close() && ec == UnZip::Ok)
             ec = UnZip::WriteFailed;
-        if (ec != UnZip::Ok && !outFile->remove())
+        if (ec != UnZip::Ok && !QFile::remove(outPath))
             logDebug(QStringLiteral("Unable to remove corrupted file: %1").arg(outPath));
     }
     return ec;
@@ -479,10 +477,13 @@ UnZip::ErrorCode UnZipPrivate::extract(const QString &name, const UnZipEntryReco
         if (skipPaths || relative.isEmpty())
             return UnZip::Ok;
         const QString path = QStringLiteral("%1/%2").arg(target, relative);
+        if (knownDirs.contains(path))
+            return UnZip::Ok;
         if (!QDir().mkpath(path)) {
             logDebug(QStringLiteral("Unable to create directory: %1").arg(path));
             return UnZip::CreateDirFailed;
         }
+        knownDirs.insert(path);
         return UnZip::Ok;
     }
 
@@ -494,14 +495,49 @@ UnZip::ErrorCode UnZipPrivate::extract(const QString &name, const UnZipEntryReco
     }
     const QString outDir = (!skipPaths && slash > 0)
         ? QStringLiteral("%1/%2").arg(target, relative.left(slash)) : target;
-    if (!(options & UnZip::NoSilentDirectoryCreation) && outDir != lastCreatedDir) {
+    if (!(options & UnZip::NoSilentDirectoryCreation) && !knownDirs.contains(outDir)) {
         if (!QFileInfo(outDir).isDir() && !QDir().mkpath(outDir)) {
             logDebug(QStringLiteral("Unable to create output directory %1").arg(outDir));
             return UnZip::CreateDirFailed;
         }
-        lastCreatedDir = outDir;
+        knownDirs.insert(outDir);
     }
     return readData(name, entry, nullptr, outDir + QLatin1Char('/') + fileName);
+}
+
+void UnZipPrivate::beginExtraction()
+{
+    knownDirs.clear();
+    stampCached = false;
+}
+
+// Entries written together share their stamp: one conversion through the
+// local time zone serves them all (within one call, as the zone may change).
+bool UnZipPrivate::lastWriteTime(quint16 time, quint16 date, qint64 *msecs)
+{
+    const quint32 stamp = (quint32(date) << 16) | time;
+    if (!stampCached || stamp != cachedStamp) {
+        const QDateTime local = fromDosDateTime(time, date);
+        if (!local.isValid())
+            return false;
+        cachedStamp = stamp;
+        cachedMSecs = local.toMSecsSinceEpoch();
+        stampCached = true;
+    }
+    *msecs = cachedMSecs;
+    return true;
+}
+
+UnZip::ErrorCode UnZipPrivate::extractNamed(const QString &name, const QDir &dir,
+                                            UnZip::ExtractionOptions options)
+{
+    const auto it = entries.constFind(name);
+    if (it == entries.constEnd())
+        return UnZip::FileNotFound;
+    // A copy: a device destroyed from a slot must not pull the entry away.
+    const UnZipEntryRecord entry = it.value();
+    const int ec = extract(name, entry, dir, options);
+    return ec == UnsafeName ? UnZip::Corrupted : UnZip::ErrorCode(ec);
 }
 
 UnZip::ErrorCode UnZipPrivate::extractToDevice(const QString &name, const UnZipEntryRecord &entry,
@@ -614,6 +650,7 @@ UnZip::ErrorCode UnZip::extractAll(const QDir &dir, ExtractionOptions options)
 {
     if (!d->device)
         return NoOpenArchive;
+    d->beginExtraction();
     bool damaged = false;
     bool wrongPassword = false;
     // A copy: a device destroyed from a slot must not pull the map away.
@@ -650,12 +687,8 @@ UnZip::ErrorCode UnZip::extractFile(const QString &filename, const QDir &dir, Ex
 {
     if (!d->device)
         return NoOpenArchive;
-    const auto it = d->entries.constFind(filename);
-    if (it == d->entries.constEnd())
-        return FileNotFound;
-    const UnZipEntryRecord entry = it.value();
-    const int ec = d->extract(filename, entry, dir, options);
-    return ec == UnsafeName ? Corrupted : ErrorCode(ec);
+    d->beginExtraction();
+    return d->extractNamed(filename, dir, options);
 }
 
 UnZip::ErrorCode UnZip::extractFile(const QString &filename, QIODevice *device, ExtractionOptions options)
@@ -688,8 +721,11 @@ UnZip::ErrorCode UnZip::extractFiles(const QStringList &filenames, const QDir &d
 {
     if (!d->device)
         return NoOpenArchive;
+    d->beginExtraction();
     for (const QString &name : filenames) {
-        const ErrorCode ec = extractFile(name, dir, options);
+        if (!d->device)
+            return NoOpenArchive;
+        const ErrorCode ec = d->extractNamed(name, dir, options);
         if (ec != Ok && ec != FileNotFound)
             return ec;
     }

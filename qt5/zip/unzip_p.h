@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QMap>
 #include <QObject>
+#include <QSet>
 
 #include <zlib.h>
 
@@ -36,6 +37,10 @@ public:
 
     UnZip::ErrorCode openArchive(QIODevice *dev);
     void closeArchive();
+    /// Called by every public extraction call: what the last one learnt
+    /// about the file system may no longer hold.
+    void beginExtraction();
+    UnZip::ErrorCode extractNamed(const QString &name, const QDir &dir, UnZip::ExtractionOptions options);
     UnZip::ErrorCode extract(const QString &name, const UnZipEntryRecord &entry, const QDir &dir,
                              UnZip::ExtractionOptions options);
     UnZip::ErrorCode extractToDevice(const QString &name, const UnZipEntryRecord &entry,
@@ -57,10 +62,14 @@ private:
     UnZip::ErrorCode readData(const QString &name, const UnZipEntryRecord &entry, QIODevice *out,
                               const QString &outPath);
     bool readAt(quint64 offset, char *data, qint64 size);
+    bool lastWriteTime(quint16 time, quint16 date, qint64 *msecs);
 
     quint64 deviceSize = 0;
     qint64 devicePos = -1;          // where the next read continues, -1 unknown
-    QString lastCreatedDir;
+    QSet<QString> knownDirs;        // made or seen during the current extraction call
+    quint32 cachedStamp = 0;        // MS-DOS date and time, and the moment they name
+    qint64 cachedMSecs = 0;
+    bool stampCached = false;
     z_stream zs;
     bool zsReady = false;
     QMetaObject::Connection deviceWatch;

@@ -1,8 +1,10 @@
 #include "zip.h"
 #include "zip_p.h"
+#include "zipfilesystem_p.h"
 
 #include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QRandomGenerator>
 
@@ -36,10 +38,10 @@ bool listed(const char *const (&list)[N], const QByteArray &suffix)
                               [](const char *a, const char *b) { return std::strcmp(a, b) < 0; });
 }
 
-int levelForFile(const QFileInfo &info, Zip::CompressionLevel level)
+int levelForFile(const QFileInfo &info, qint64 size, Zip::CompressionLevel level)
 {
     // Small files grow when deflated.
-    if (info.size() <= 59)
+    if (size <= 59)
         return 0;
     if (level == Zip::AutoCPU)
         return 5;
@@ -215,8 +217,9 @@ Zip::ErrorCode ZipPrivate::collect(const QFileInfo &info, const QString &name, b
                                    Zip::CompressionOptions options, QVector<Item> *items,
                                    QHash<QString, bool> *seen)
 {
-    const QString key = info.absoluteFilePath();
-    if ((options & Zip::CheckForDuplicates) && seen->contains(key))
+    const bool checkDuplicates = options & Zip::CheckForDuplicates;
+    const QString key = checkDuplicates ? info.absoluteFilePath() : QString();
+    if (checkDuplicates && seen->contains(key))
         return Zip::Ok;
     // Only regular files and directories: reading a FIFO or a device could
     // block for ever.
@@ -227,7 +230,8 @@ Zip::ErrorCode ZipPrivate::collect(const QFileInfo &info, const QString &name, b
         logDebug(QStringLiteral("File or directory does not exist: %1").arg(info.filePath()));
         return Zip::FileNotFound;
     }
-    seen->insert(key, true);
+    if (checkDuplicates)
+        seen->insert(key, true);
     if (info.isFile()) {
         items->append({info, name});
         return Zip::Ok;
@@ -235,9 +239,21 @@ Zip::ErrorCode ZipPrivate::collect(const QFileInfo &info, const QString &name, b
     // Symbolic links to directories are not followed: they may form loops.
     if (info.isSymLink() && !topLevel)
         return Zip::Ok;
-    const QDir dir(info.absoluteFilePath());
-    const QFileInfoList children = dir.entryInfoList(
-        QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    // In name order (what QDir::Name gives: names compared as UTF-16), each
+    // name taken once and kept for the entry.
+    struct Child
+    {
+        QString name;
+        QFileInfo info;
+    };
+    QVector<Child> children;
+    QDirIterator it(info.absoluteFilePath(), QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        it.next();
+        children.append({it.fileName(), it.fileInfo()});
+    }
+    std::sort(children.begin(), children.end(),
+              [](const Child &a, const Child &b) { return a.name < b.name; });
     const QString prefix = name.isEmpty() || name.endsWith(QLatin1Char('/')) ? name : name + QLatin1Char('/');
     if (children.isEmpty()) {
         // An empty directory keeps an entry of its own, or it would be lost.
@@ -245,8 +261,8 @@ Zip::ErrorCode ZipPrivate::collect(const QFileInfo &info, const QString &name, b
             items->append({info, prefix});
         return Zip::Ok;
     }
-    for (const QFileInfo &child : children) {
-        const Zip::ErrorCode ec = collect(child, prefix + child.fileName(), false, options, items, seen);
+    for (const Child &child : qAsConst(children)) {
+        const Zip::ErrorCode ec = collect(child.info, prefix + child.name, false, options, items, seen);
         if (ec != Zip::Ok)
             return ec;
     }
@@ -319,6 +335,12 @@ static void fillTimes(ZipEntryRecord *record, const QFileInfo &info, int utcOffs
     toDosDateTime(local, &record->modTime, &record->modDate);
 }
 
+// The same from the last-write time in seconds, without QDateTime.
+static void fillTimes(ZipEntryRecord *record, qint64 lastWrite, int utcOffset)
+{
+    toDosDateTime(lastWrite + utcOffset, &record->modTime, &record->modDate);
+}
+
 Zip::ErrorCode ZipPrivate::writeDirectory(const Item &item, int utcOffset)
 {
     if (entries.size() >= 0xffff || position() > MaxSize32) {
@@ -377,18 +399,24 @@ Zip::ErrorCode ZipPrivate::deflateBlock(int flush, quint64 *produced, CipherKeys
 Zip::ErrorCode ZipPrivate::writeFile(const Item &item, Zip::CompressionLevel requested, int utcOffset)
 {
     const QFileInfo &info = item.info;
-    const QString path = info.filePath();
-    if (quint64(info.size()) > MaxSize32 || entries.size() >= 0xffff || position() > MaxSize32) {
-        logDebug(QStringLiteral("File too large for the zip format: %1").arg(path));
+    const auto tooLarge = [&] {
+        logDebug(QStringLiteral("File too large for the zip format: %1").arg(info.filePath()));
         return Zip::FileTooLarge;
-    }
-    QFile in(info.absoluteFilePath());
-    if (!in.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        logDebug(QStringLiteral("An error occurred while opening %1").arg(path));
+    };
+    if (entries.size() >= 0xffff || position() > MaxSize32)
+        return tooLarge();
+    // Size and time come from the opened file: no further look-ups by name.
+    zipfilesystem::SourceFile in;
+    if (!in.open(info.absoluteFilePath())) {
+        if (quint64(info.size()) > MaxSize32)
+            return tooLarge();
+        logDebug(QStringLiteral("An error occurred while opening %1").arg(info.filePath()));
         return Zip::OpenFailed;
     }
+    if (quint64(in.size()) > MaxSize32)
+        return tooLarge();
 
-    const int level = levelForFile(info, requested);
+    const int level = levelForFile(info, in.size(), requested);
     const bool encrypt = !password.isEmpty();
     // Without a way back to the header the sizes follow the data.
     const bool descriptor = encrypt || device->isSequential();
@@ -402,7 +430,7 @@ Zip::ErrorCode ZipPrivate::writeFile(const Item &item, Zip::CompressionLevel req
                            | (utf8 ? FlagUtf8 : 0));
     record.method = level == 0 ? MethodStored : MethodDeflated;
     record.headerOffset = position();
-    fillTimes(&record, info, utcOffset);
+    fillTimes(&record, in.lastWriteTime(), utcOffset);
 
     if (level != 0) {
         if (!zsReady) {
@@ -425,9 +453,9 @@ Zip::ErrorCode ZipPrivate::writeFile(const Item &item, Zip::CompressionLevel req
     }
 
     char header[LocalHeaderSize];
-    fillLocalHeader(header, record, 0, 0, quint32(info.size()));
+    fillLocalHeader(header, record, 0, 0, quint32(in.size()));
     const auto writeFailed = [&] {
-        logDebug(QStringLiteral("Error while writing %1").arg(path));
+        logDebug(QStringLiteral("Error while writing %1").arg(info.filePath()));
         rollBack(record.headerOffset);
         return Zip::WriteFailed;
     };
@@ -455,7 +483,7 @@ Zip::ErrorCode ZipPrivate::writeFile(const Item &item, Zip::CompressionLevel req
     for (;;) {
         const qint64 n = in.read(buffer, BufferSize);
         if (n < 0) {
-            logDebug(QStringLiteral("Error while reading %1").arg(path));
+            logDebug(QStringLiteral("Error while reading %1").arg(info.filePath()));
             rollBack(record.headerOffset);
             return Zip::ReadFailed;
         }
@@ -463,9 +491,8 @@ Zip::ErrorCode ZipPrivate::writeFile(const Item &item, Zip::CompressionLevel req
             break;
         total += quint64(n);
         if (total > MaxSize32) {
-            logDebug(QStringLiteral("File too large for the zip format: %1").arg(path));
             rollBack(record.headerOffset);
-            return Zip::FileTooLarge;
+            return tooLarge();
         }
         crc = crc32(crc, buffer, n);
         if (level == 0) {
@@ -485,7 +512,12 @@ Zip::ErrorCode ZipPrivate::writeFile(const Item &item, Zip::CompressionLevel req
                 return ec;
             }
         }
+        // A short read that reaches the size the file had when it was opened
+        // is its end: one read call less per small file.
+        if (n < BufferSize && total == quint64(in.size()))
+            break;
     }
+    in.close();
     if (level != 0) {
         zs.next_in = nullptr;
         zs.avail_in = 0;
@@ -500,9 +532,8 @@ Zip::ErrorCode ZipPrivate::writeFile(const Item &item, Zip::CompressionLevel req
 
     const quint64 end = position() + (descriptor ? DataDescriptorSize : 0);
     if (compressed > MaxSize32 || end > MaxSize32) {
-        logDebug(QStringLiteral("File too large for the zip format: %1").arg(path));
         rollBack(record.headerOffset);
-        return Zip::FileTooLarge;
+        return tooLarge();
     }
     record.crc = crc;
     record.compressedSize = quint32(compressed);
@@ -531,7 +562,7 @@ Zip::ErrorCode ZipPrivate::writeFile(const Item &item, Zip::CompressionLevel req
             if (!flushOutput())
                 return writeFailed();
             if (!device->seek(qint64(at))) {
-                logDebug(QStringLiteral("Error while writing %1").arg(path));
+                logDebug(QStringLiteral("Error while writing %1").arg(info.filePath()));
                 return Zip::SeekFailed;
             }
             if (device->write(fields, sizeof(fields)) != qint64(sizeof(fields))) {

@@ -128,6 +128,37 @@ void toDosDateTime(const QDateTime &dt, quint16 *time, quint16 *date)
     *date = quint16(d.day() | (d.month() << 5) | ((d.year() - 1980) << 9));
 }
 
+void toDosDateTime(qint64 secs, quint16 *time, quint16 *date)
+{
+    constexpr qint64 first = 315532800;    // 1980-01-01 00:00:00
+    constexpr qint64 beyond = 4354819200;  // 2108-01-01 00:00:00
+    if (secs < first) {
+        *time = 0;
+        *date = quint16(1 | (1 << 5));
+        return;
+    }
+    if (secs >= beyond) {
+        *time = quint16((58 / 2) | (59 << 5) | (23 << 11));
+        *date = quint16(31 | (12 << 5) | ((2107 - 1980) << 9));
+        return;
+    }
+    const qint64 days = secs / 86400;
+    const int second = int(secs % 86400);
+    // Civil date of a day count (days since 0000-03-01 in the proleptic
+    // Gregorian calendar, years starting in March).
+    const qint64 z = days + 719468;
+    const qint64 era = z / 146097;
+    const qint64 doe = z - era * 146097;
+    const qint64 yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const qint64 doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const qint64 mp = (5 * doy + 2) / 153;
+    const int day = int(doy - (153 * mp + 2) / 5 + 1);
+    const int month = int(mp < 10 ? mp + 3 : mp - 9);
+    const int year = int(yoe + era * 400) + (month <= 2 ? 1 : 0);
+    *time = quint16(((second % 60) / 2) | (((second / 60) % 60) << 5) | ((second / 3600) << 11));
+    *date = quint16(day | (month << 5) | ((year - 1980) << 9));
+}
+
 QDateTime fromDosDateTime(quint16 time, quint16 date)
 {
     const QDate d((date >> 9) + 1980, (date >> 5) & 0x0f, date & 0x1f);
@@ -263,8 +294,38 @@ QByteArray encodeComment(const QString &comment)
     return comment.toLatin1();
 }
 
+namespace {
+// A name made of non-empty components other than "." and "..", separated by
+// single slashes, without backslashes, NUL or a drive letter: safe as it
+// stands. Most names are; they need no splitting and joining.
+bool isPlainRelative(const QString &name)
+{
+    const QChar *p = name.constData();
+    const int n = name.size();
+    if (n == 0 || (n >= 2 && p[1] == QLatin1Char(':')))
+        return false;
+    int start = 0;
+    for (int i = 0; i <= n; ++i) {
+        const ushort c = i < n ? p[i].unicode() : ushort('/');
+        if (c == 0 || c == '\\')
+            return false;
+        if (c != '/')
+            continue;
+        const int length = i - start;
+        if (length == 0 || (p[start] == QLatin1Char('.') && (length == 1 || (length == 2 && p[start + 1] == QLatin1Char('.')))))
+            return false;
+        start = i + 1;
+    }
+    return true;
+}
+} // namespace
+
 bool safeRelativePath(const QString &entryName, QString *relative)
 {
+    if (isPlainRelative(entryName)) {
+        *relative = entryName;
+        return true;
+    }
     if (entryName.contains(QChar(0)))
         return false;
     if (entryName.startsWith(QLatin1Char('/')) || entryName.startsWith(QLatin1Char('\\')))

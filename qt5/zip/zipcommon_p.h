@@ -57,6 +57,10 @@ ORVELEXTLIB_AUTOTEST_EXPORT quint32 crc32Reference(quint32 crc, const char *data
 /// MS-DOS date and time of the given wall-clock fields; years outside
 /// 1980..2107 are clamped to the nearest representable moment.
 ORVELEXTLIB_AUTOTEST_EXPORT void toDosDateTime(const QDateTime &dt, quint16 *time, quint16 *date);
+/// The same for the wall-clock fields of `secs` seconds after 1970-01-01
+/// (read as UTC), in plain arithmetic: the writer needs it once per entry and
+/// QDateTime goes through the C library's time-zone code for each conversion.
+ORVELEXTLIB_AUTOTEST_EXPORT void toDosDateTime(qint64 secs, quint16 *time, quint16 *date);
 /// The wall-clock date-time (local time) of MS-DOS fields; invalid fields give
 /// an invalid QDateTime.
 ORVELEXTLIB_AUTOTEST_EXPORT QDateTime fromDosDateTime(quint16 time, quint16 date);

@@ -1,5 +1,5 @@
 #include "zipglobal.h"
-#include "zipfiletime_p.h"
+#include "zipfilesystem_p.h"
 
 #include <ctime>
 
@@ -25,5 +25,5 @@ bool zip_setFileTimestamp(const QString &path, const QDateTime &dt)
     if (path.isEmpty())
         return true;
     const QDateTime local(dt.date(), dt.time(), Qt::LocalTime);
-    return zipfiletime::setLastWriteTime(path, local.toUTC());
+    return zipfilesystem::setLastWriteTime(path, local.toUTC());
 }

@@ -1,27 +1,41 @@
 #ifndef ORVEL_TESTS_CRYPTOTESTUTIL_H
 #define ORVEL_TESTS_CRYPTOTESTUTIL_H
 
-// An encoder and decoder of the encrypted settings file written for the tests
-// alone, from OpenSSL's MD5, zlib and a VMPC of their own, so that the
-// library's file layout is checked against a second implementation.
+// Helpers of the crypto tests, and an encoder and decoder of the encrypted
+// settings file built from its layout alone (the first and last 8 bytes of
+// K = MD5(xml) around VMPC(K, MD5(K), qCompress(xml))) with a VMPC of their
+// own, so that the library's files are checked against a second
+// implementation rather than against the library's code.
 
-#include <QByteArray>
-#include <QList>
-#include <QPair>
-#include <QtEndian>
-#include <QtGlobal>
-
-#include <openssl/evp.h>
-#include <zlib.h>
+#include <QCryptographicHash>
+#include <QFile>
+#include <QRandomGenerator>
 
 namespace cryptotest {
 
+inline QByteArray randomBytes(int size)
+{
+    QByteArray bytes(size, '\0');
+    for (char &c : bytes)
+        c = char(QRandomGenerator::global()->bounded(256));
+    return bytes;
+}
+
+inline QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+inline bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
 inline QByteArray md5(const QByteArray &data)
 {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(data.constData(), size_t(data.size()), digest, &length, EVP_md5(), nullptr);
-    return QByteArray(reinterpret_cast<const char *>(digest), int(length));
+    return QCryptographicHash::hash(data, QCryptographicHash::Md5);
 }
 
 // VMPC with its key schedule and IV pass, as published.
@@ -36,14 +50,12 @@ inline QByteArray vmpc(const QByteArray &key, const QByteArray &iv, const QByteA
             const unsigned n = unsigned(m) % 256;
             const unsigned char a = P[n];
             s = P[(s + a + static_cast<unsigned char>(k.at(m % k.size()))) % 256];
-            const unsigned char t = P[s];
+            P[n] = P[s];
             P[s] = a;
-            P[n] = t;
         }
     };
     pass(key);
-    if (iv.size() >= 16 && iv.size() <= 64)
-        pass(iv);
+    pass(iv);
     QByteArray out(data.size(), '\0');
     for (int j = 0; j < data.size(); ++j) {
         const unsigned n = unsigned(j) % 256;
@@ -56,57 +68,32 @@ inline QByteArray vmpc(const QByteArray &key, const QByteArray &iv, const QByteA
     return out;
 }
 
-// qCompress's form: 4-byte big-endian length, then a zlib stream.
-inline QByteArray zlibCompress(const QByteArray &data)
+inline QByteArray cipher(const QByteArray &key, const QByteArray &data)
 {
-    uLongf size = compressBound(uLong(data.size()));
-    QByteArray out(int(size) + 4, '\0');
-    qToBigEndian<quint32>(quint32(data.size()), out.data());
-    compress2(reinterpret_cast<Bytef *>(out.data() + 4), &size, reinterpret_cast<const Bytef *>(data.constData()),
-              uLong(data.size()), Z_DEFAULT_COMPRESSION);
-    out.resize(int(size) + 4);
-    return out;
+    return vmpc(key, md5(key), data);
 }
 
-inline QByteArray zlibUncompress(const QByteArray &data)
-{
-    if (data.size() < 4)
-        return QByteArray();
-    uLongf size = qFromBigEndian<quint32>(data.constData());
-    QByteArray out(int(size), '\0');
-    if (uncompress(reinterpret_cast<Bytef *>(out.data()), &size, reinterpret_cast<const Bytef *>(data.constData() + 4),
-                   uLong(data.size() - 4))
-        != Z_OK) {
-        return QByteArray();
-    }
-    out.resize(int(size));
-    return out;
-}
-
-// The file for an XML document.
 inline QByteArray encodeFile(const QByteArray &xml)
 {
     const QByteArray key = md5(xml);
-    return key.left(8) + vmpc(key, md5(key), zlibCompress(xml)) + key.right(8);
+    return key.left(8) + cipher(key, qCompress(xml, -1)) + key.right(8);
 }
 
-// The compressed part inside a file (still with its length field).
+// The compressed part inside a file (with its length field).
 inline QByteArray compressedPart(const QByteArray &file)
 {
-    const QByteArray key = file.left(8) + file.right(8);
-    return vmpc(key, md5(key), file.mid(8, file.size() - 16));
+    return cipher(file.left(8) + file.right(8), file.mid(8, file.size() - 16));
 }
 
 inline QByteArray decodeFile(const QByteArray &file)
 {
-    return zlibUncompress(compressedPart(file));
+    return qUncompress(compressedPart(file));
 }
 
 // Re-enciphers a changed compressed part under the key of `file`.
 inline QByteArray withCompressedPart(const QByteArray &file, const QByteArray &compressed)
 {
-    const QByteArray key = file.left(8) + file.right(8);
-    return file.left(8) + vmpc(key, md5(key), compressed) + file.right(8);
+    return file.left(8) + cipher(file.left(8) + file.right(8), compressed) + file.right(8);
 }
 
 } // namespace cryptotest

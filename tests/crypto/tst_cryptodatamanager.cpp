@@ -6,7 +6,6 @@
 #include "cryptotestutil.h"
 
 #include <crypto/cryptodatamanager.h>
-#include <crypto/cryptedsettingsstorage.h>
 #include <qsettingsext/xmlsettings.h>
 
 #include <QLoggingCategory>
@@ -17,48 +16,32 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <functional>
+
+using namespace cryptotest;
+
 namespace {
 
 const char kOpenSslConfig[] = R"([ req ]
 distinguished_name = dn
-prompt = no
 x509_extensions = v3_ca
 [ dn ]
-CN = unused
 [ v3_ca ]
 basicConstraints = critical, CA:TRUE
-keyUsage = critical, keyCertSign, cRLSign
-subjectKeyIdentifier = hash
 [ server ]
 basicConstraints = CA:FALSE
-keyUsage = digitalSignature, keyEncipherment
-extendedKeyUsage = serverAuth
 subjectAltName = IP:127.0.0.1, DNS:localhost
 [ ca ]
 default_ca = testca
 [ testca ]
-dir = .
-database = ./index.txt
+database = index.txt
 new_certs_dir = .
-serial = ./serial
+serial = serial
 default_md = sha256
 policy = anything
-unique_subject = no
 [ anything ]
 commonName = supplied
 )";
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
 
 // Serves TLS on 127.0.0.1 with the process-wide default configuration.
 class TlsServer : public QTcpServer
@@ -70,12 +53,9 @@ protected:
     void incomingConnection(qintptr descriptor) override
     {
         auto *socket = new QSslSocket(this);
-        if (socket->setSocketDescriptor(descriptor)) {
-            sockets.append(socket);
-            socket->startServerEncryption();
-        } else {
-            delete socket;
-        }
+        QVERIFY(socket->setSocketDescriptor(descriptor));
+        sockets.append(socket);
+        socket->startServerEncryption();
     }
 };
 
@@ -87,6 +67,13 @@ auto restoreDefaultTlsConfiguration()
     });
 }
 
+QString digest(const QSslCertificate &certificate)
+{
+    return QString::fromLatin1(certificate.digest(QCryptographicHash::Md5).toHex());
+}
+
+using Certificates = QList<QSslCertificate>;
+
 } // namespace
 
 class tst_CryptoDataManager : public QObject
@@ -94,33 +81,369 @@ class tst_CryptoDataManager : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void cleanup();
+    void initTestCase()
+    {
+        QVERIFY2(m_work.isValid(), qPrintable(m_work.errorString()));
+        QVERIFY2(m_stores.isValid(), qPrintable(m_stores.errorString()));
+        if (QStandardPaths::findExecutable(QStringLiteral("openssl")).isEmpty())
+            QSKIP("the openssl command is not installed (scripts/install-deps.sh installs it)");
+        QVERIFY(QSslSocket::supportsSsl());
+        QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
 
-    void storageFormatFollowsName_data();
-    void storageFormatFollowsName();
-    void caCertificatesByPosition();
-    void caCertificateAddedTwiceIsKeptOnce();
-    void setCaCertificatesAccumulates();
-    void localCertificatesSkipDamagedEntry();
-    void privateKey();
-    void groupsAreClosedAfterEveryOperation();
-    void wholeStoreThroughEncryptedFile();
-    void defaultConfigurationIsCapturedOnce();
-    void sslConfigurationWithValidCertificate();
-    void sslConfigurationWithoutUsableCertificate_data();
-    void sslConfigurationWithoutUsableCertificate();
-    void installedDefaultConfiguration();
-    void installedDefaultServesTls();
-    void encryptStorageRoundTrip();
-    void encryptStorageLeavesExistingFiles();
-    void encryptStorageFailureKeepsPlainFile();
+        const QString work = m_work.path() + QLatin1Char('/');
+        QVERIFY(writeFile(work + "test.cnf", kOpenSslConfig));
+        QVERIFY(writeFile(work + "index.txt", QByteArray()));
+        QVERIFY(writeFile(work + "serial", "01\n"));
+        const QString cnf = QStringLiteral("test.cnf");
+        // A CA, a server certificate it signed (RSA), and a self-signed one that
+        // expired in 2020.
+        QVERIFY(openssl({"req", "-config", cnf, "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
+                         "-nodes", "-keyout", "ca.key", "-out", "ca.pem", "-days", "3650", "-subj", "/CN=Test CA"}));
+        for (const QString &name : {QStringLiteral("server"), QStringLiteral("expired")}) {
+            QVERIFY(openssl({"req", "-config", cnf, "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", name + ".key",
+                             "-out", name + ".csr", "-subj", "/CN=127.0.0.1"}));
+        }
+        QVERIFY(openssl({"x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
+                         "-out", "server.pem", "-days", "30", "-extfile", cnf, "-extensions", "server"}));
+        QVERIFY(openssl({"ca", "-batch", "-config", cnf, "-selfsign", "-keyfile", "expired.key", "-in", "expired.csr",
+                         "-out", "expired.pem", "-startdate", "20200101000000Z", "-enddate", "20200102000000Z"}));
+
+        m_ca = QSslCertificate(readFile(work + "ca.pem"), QSsl::Pem);
+        m_server = QSslCertificate(readFile(work + "server.pem"), QSsl::Pem);
+        m_serverKey = QSslKey(readFile(work + "server.key"), QSsl::Rsa, QSsl::Pem);
+        m_expired = QSslCertificate(readFile(work + "expired.pem"), QSsl::Pem);
+        m_expiredKey = QSslKey(readFile(work + "expired.key"), QSsl::Rsa, QSsl::Pem);
+        QVERIFY(!m_ca.isNull() && !m_server.isNull() && !m_expired.isNull());
+        QVERIFY(!m_serverKey.isNull() && !m_expiredKey.isNull());
+        QVERIFY(m_expired.expiryDate() < QDateTime::currentDateTime());
+    }
+
+    void cleanupTestCase()
+    {
+        QLoggingCategory::setFilterRules(QString());
+    }
+
+    void cleanup()
+    {
+        QDir stores(m_stores.path());
+        for (const QString &name : stores.entryList(QDir::Files | QDir::Hidden))
+            stores.remove(name);
+    }
+
+    void storageFormatFollowsName_data()
+    {
+        QTest::addColumn<bool>("encrypted");
+        QTest::newRow("store.enc") << true;
+        QTest::newRow("store.xml") << false;
+        QTest::newRow("store.enc.bak") << true;
+        QTest::newRow("my.encrypted") << true;
+        QTest::newRow("store.ENC") << false;
+    }
+
+    void storageFormatFollowsName()
+    {
+        QFETCH(bool, encrypted);
+        const QString name = path(QString::fromLatin1(QTest::currentDataTag()));
+        {
+            CryptoDataManager manager(name);
+            manager.setDefaultUser(QStringLiteral("operator"));
+            manager.addCaCertificate(m_ca);
+        }
+        const QByteArray file = readFile(name);
+        QCOMPARE(file.startsWith("<?xml"), !encrypted);
+        const QByteArray xml = encrypted ? decodeFile(file) : file;
+        QVERIFY(xml.contains("<defaultUser>operator</defaultUser>"));
+        QVERIFY(xml.contains("<certificate_" + digest(m_ca).toLatin1() + ">@ByteArray(" + m_ca.toDer().toHex() + ")<"));
+        QCOMPARE(CryptoDataManager(name).defaultUser(), QStringLiteral("operator"));
+    }
+
+    void caCertificateKeys()
+    {
+        // Positional keys from setCACertificates: removeCaCertificate does not know them.
+        const QString name = path(QStringLiteral("ca.xml"));
+        CryptoDataManager manager(name);
+        manager.setCACertificates({m_ca, m_server});
+        manager.forceSave();
+        {
+            XmlSettings raw(name);
+            raw.beginGroup(QStringLiteral("CA"));
+            QCOMPARE(raw.childKeys(),
+                     QStringList({"certificate_0_" + digest(m_ca), "certificate_1_" + digest(m_server)}));
+        }
+        QCOMPARE(manager.caCertificates(), Certificates({m_ca, m_server}));
+        manager.removeCaCertificate(m_ca);
+        QCOMPARE(manager.caCertificates().size(), 2);
+        manager.removeAllCaCrtificates();
+        QVERIFY(manager.caCertificates().isEmpty());
+
+        // Added twice, kept once, removed by its digest key.
+        manager.addCaCertificate(m_ca);
+        manager.addCaCertificate(m_ca);
+        QCOMPARE(manager.caCertificates(), Certificates({m_ca}));
+        manager.removeCaCertificate(m_ca);
+        QVERIFY(manager.caCertificates().isEmpty());
+
+        // A second setCACertificates adds to the first.
+        manager.setCACertificates({m_ca, m_server});
+        manager.setCACertificates({m_server});
+        QCOMPARE(manager.caCertificates().size(), 3);
+        QCOMPARE(manager.caCertificates().count(m_server), 2);
+    }
+
+    void localCertificatesSkipDamagedEntry()
+    {
+        const QString name = path(QStringLiteral("local.xml"));
+        {
+            CryptoDataManager manager(name);
+            manager.setLocalCertificates({m_server, m_expired});
+            manager.addLocalCertificate(m_server);
+        }
+        // An entry that sorts first and is no certificate.
+        XmlSettings(name).setValue(QStringLiteral("LS/certificate_0"), QByteArray("not a certificate"));
+        CryptoDataManager manager(name);
+        const Certificates certificates = manager.localCertificates();
+        QCOMPARE(certificates.size(), 2);
+        QVERIFY(certificates.contains(m_server) && certificates.contains(m_expired));
+        manager.removeLocalCertificate(m_server);
+        QCOMPARE(manager.localCertificates(), Certificates({m_expired}));
+        manager.removeAllLoaclCrtificates();
+        QVERIFY(manager.localCertificates().isEmpty());
+    }
+
+    void privateKeyAsStored_data()
+    {
+        QTest::addColumn<QByteArray>("der");
+        QTest::addColumn<QVariant>("algorithm");
+        QTest::addColumn<bool>("readable");
+        const QByteArray der = m_serverKey.toDer();
+        QTest::newRow("nothing-stored") << QByteArray() << QVariant() << false;
+        QTest::newRow("rsa") << der << QVariant(1) << true;
+        QTest::newRow("no-algorithm-is-rsa") << der << QVariant() << true;
+        QTest::newRow("garbage") << QByteArray("garbage") << QVariant(1) << false;
+        QTest::newRow("unknown-algorithm") << der << QVariant(77) << false;
+    }
+
+    void privateKeyAsStored()
+    {
+        QFETCH(QByteArray, der);
+        QFETCH(QVariant, algorithm);
+        QFETCH(bool, readable);
+        const QString name = path(QString::fromLatin1(QTest::currentDataTag()) + ".xml");
+        {
+            XmlSettings raw(name);
+            if (!der.isEmpty())
+                raw.setValue(QStringLiteral("PRIVATE_KEYS/key"), der);
+            if (algorithm.isValid())
+                raw.setValue(QStringLiteral("PRIVATE_KEYS/algorithm"), algorithm);
+        }
+        const QSslKey key = CryptoDataManager(name).privateKey();
+        QCOMPARE(key.isNull(), !readable);
+        if (readable) {
+            QCOMPARE(key.algorithm(), QSsl::Rsa);
+            QCOMPARE(key.type(), QSsl::PrivateKey);
+            QCOMPARE(key.toDer(), der);
+        }
+    }
+
+    void groupsAreClosedAfterEveryOperation()
+    {
+        CryptoDataManager manager(path(QStringLiteral("groups.enc")));
+        const QSettings *storage = manager.findChild<QSettings *>();
+        QVERIFY(storage);
+        // Each of them once, getters between setters and removals.
+        const QList<QPair<const char *, std::function<void()>>> operations{
+            {"setCACertificates", [&] { manager.setCACertificates({m_ca}); }},
+            {"setLocalCertificates", [&] { manager.setLocalCertificates({m_server}); }},
+            {"addCaCertificate", [&] { manager.addCaCertificate(m_ca); }},
+            {"addLocalCertificate", [&] { manager.addLocalCertificate(m_server); }},
+            {"setPrivateKey", [&] { manager.setPrivateKey(m_serverKey); }},
+            {"setDefaultUser", [&] { manager.setDefaultUser(QStringLiteral("u")); }},
+            {"setDefaultUserPassword", [&] { manager.setDefaultUserPassword(QStringLiteral("p")); }},
+            {"certificate getters",
+             [&] { QCOMPARE(manager.caCertificates().size() + manager.localCertificates().size(), 3); }},
+            {"user getters", [&] { QCOMPARE(manager.defaultUser() + manager.defaultUserPassword(), QString("up")); }},
+            {"prepareSslConfiguration",
+             [&] { QVERIFY(!manager.prepareSslConfiguration().localCertificate().isNull()); }},
+            {"removeCaCertificate", [&] { manager.removeCaCertificate(m_ca); }},
+            {"removeLocalCertificate", [&] { manager.removeLocalCertificate(m_server); }},
+            {"removePrivateKey", [&] { manager.removePrivateKey(); }},
+            {"removeAllCaCrtificates", [&] { manager.removeAllCaCrtificates(); }},
+            {"removeAllLoaclCrtificates", [&] { manager.removeAllLoaclCrtificates(); }},
+        };
+        for (const auto &operation : operations) {
+            operation.second();
+            QVERIFY2(storage->group().isEmpty(), operation.first);
+        }
+        QVERIFY(manager.privateKey().isNull());
+        QVERIFY(manager.caCertificates().isEmpty() && manager.localCertificates().isEmpty());
+    }
+
+    void encryptStorageConvertsWholeStore()
+    {
+        const QString plain = path(QStringLiteral("convert.xml"));
+        const QString encrypted = path(QStringLiteral("convert.enc"));
+        {
+            CryptoDataManager manager(plain);
+            fillStore(manager);
+        }
+        const QByteArray document = readFile(plain);
+        for (const QByteArray &part : {QByteArray("<?xml"), QByteArray("<USER>"), QByteArray("<PRIVATE_KEYS>"),
+                                       QByteArray("<algorithm>1</algorithm>"),
+                                       QByteArray("<defaultUserPassword>s3cr&amp;t &lt;pw&gt;</defaultUserPassword>")})
+            QVERIFY2(document.contains(part), part.constData());
+
+        QVERIFY(CryptoDataManager::encryptStorage(plain, encrypted));
+        QVERIFY(!QFileInfo::exists(plain));
+        QCOMPARE(readFile(encrypted), encodeFile(document));
+        // Owner and group read and write, others read (the "User" flags repeat the owner's).
+        QCOMPARE(QFileInfo(encrypted).permissions() & QFileDevice::Permissions(0x7077),
+                 QFileDevice::Permissions(0x6064));
+
+        const CryptoDataManager manager(encrypted);
+        QCOMPARE(manager.caCertificates(), Certificates({m_ca}));
+        QCOMPARE(manager.localCertificates(), Certificates({m_server}));
+        QCOMPARE(manager.privateKey().toDer(), m_serverKey.toDer());
+        QCOMPARE(manager.defaultUser(), QStringLiteral("kiosk"));
+        QCOMPARE(manager.defaultUserPassword(), QStringLiteral("s3cr&t <pw>"));
+    }
+
+    void encryptStorageEdgeCases()
+    {
+        const QByteArray xml = "<?xml version=\"1.0\"?><xml-settings><a>1</a></xml-settings>";
+        const QString plain = path(QStringLiteral("keep.xml"));
+        const QString encrypted = path(QStringLiteral("keep.enc"));
+        QVERIFY(writeFile(plain, xml));
+        QVERIFY(writeFile(encrypted, "already there"));
+        QVERIFY(CryptoDataManager::encryptStorage(plain, encrypted));
+        QCOMPARE(readFile(encrypted), QByteArray("already there"));
+        QCOMPARE(readFile(plain), xml);
+
+        QVERIFY(CryptoDataManager::encryptStorage(path(QStringLiteral("missing.xml")), path("new.enc")));
+        QVERIFY(!QFileInfo::exists(path(QStringLiteral("new.enc"))));
+
+        // A target that cannot be written: false, and the plain file stays.
+        QVERIFY(!CryptoDataManager::encryptStorage(plain, path(QStringLiteral("no-such-dir/keep.enc"))));
+        QCOMPARE(readFile(plain), xml);
+        QCOMPARE(QDir(m_stores.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList({QStringLiteral("keep.enc"), QStringLiteral("keep.xml")}));
+    }
+
+    void defaultConfigurationIsCapturedOnce()
+    {
+        const auto restore = restoreDefaultTlsConfiguration();
+        const CryptoDataManager first(path(QStringLiteral("first.xml")));
+        const QSharedPointer<QSslConfiguration> captured = CryptoDataManager::_defaultSslConfig;
+        QVERIFY(captured);
+        QSslConfiguration changed = QSslConfiguration::defaultConfiguration();
+        changed.setPeerVerifyDepth(7);
+        QSslConfiguration::setDefaultConfiguration(changed);
+        const CryptoDataManager second(path(QStringLiteral("second.xml")));
+        QCOMPARE(CryptoDataManager::_defaultSslConfig, captured);
+        QVERIFY(CryptoDataManager::_defaultSslConfig->peerVerifyDepth() != 7);
+    }
+
+    void configurationWithoutUsableCertificate_data()
+    {
+        QTest::addColumn<bool>("expired");
+        QTest::newRow("no-local-certificate") << false;
+        QTest::newRow("expired-local-certificate") << true;
+    }
+
+    void configurationWithoutUsableCertificate()
+    {
+        QFETCH(bool, expired);
+        const auto restore = restoreDefaultTlsConfiguration();
+        CryptoDataManager manager(path(QStringLiteral("unusable.enc")));
+        manager.setCACertificates({m_ca});
+        if (expired) {
+            manager.setLocalCertificates({m_expired});
+            manager.setPrivateKey(m_expiredKey);
+        }
+        const QSslConfiguration captured = *CryptoDataManager::_defaultSslConfig;
+        const QSslConfiguration configuration = manager.prepareSslConfiguration();
+        QVERIFY(configuration == captured);
+        QVERIFY(!configuration.caCertificates().contains(m_ca));
+        QVERIFY(configuration.localCertificate().isNull());
+
+        // An earlier installation is undone.
+        QSslConfiguration other = QSslConfiguration::defaultConfiguration();
+        other.setPeerVerifyDepth(5);
+        QSslConfiguration::setDefaultConfiguration(other);
+        QVERIFY(manager.prepareDefaultSSlConfig());
+        QVERIFY(QSslConfiguration::defaultConfiguration() == captured);
+    }
+
+    void installedConfigurationServesTls()
+    {
+        const auto restore = restoreDefaultTlsConfiguration();
+        {
+            CryptoDataManager manager(path(QStringLiteral("serve.enc")));
+            fillStore(manager);
+            manager.forceSave();
+        }
+        // A later start of the application: the store is read back.
+        CryptoDataManager manager(path(QStringLiteral("serve.enc")));
+        const QSslConfiguration built = manager.prepareSslConfiguration();
+        QVERIFY(QSslConfiguration::defaultConfiguration().localCertificate().isNull()); // nothing installed yet
+        QVERIFY(manager.prepareDefaultSSlConfig());
+        const QSslConfiguration installed = QSslConfiguration::defaultConfiguration();
+        for (const QSslConfiguration &configuration : {built, installed}) {
+            QCOMPARE(configuration.localCertificate(), m_server);
+            QCOMPARE(configuration.privateKey().toDer(), m_serverKey.toDer());
+            QCOMPARE(configuration.caCertificates(), Certificates({m_ca}));
+            QCOMPARE(configuration.peerVerifyMode(), QSslSocket::VerifyNone);
+        }
+        QVERIFY(installed.testSslOption(QSsl::SslOptionDisableEmptyFragments));
+        QVERIFY(installed.testSslOption(QSsl::SslOptionDisableLegacyRenegotiation));
+        for (const QSsl::SslOption option :
+             {QSsl::SslOptionDisableSessionTickets, QSsl::SslOptionDisableCompression,
+              QSsl::SslOptionDisableServerNameIndication, QSsl::SslOptionDisableSessionSharing,
+              QSsl::SslOptionDisableSessionPersistence})
+            QVERIFY2(!installed.testSslOption(option), QByteArray::number(int(option)));
+
+        TlsServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        QSslSocket client;
+        QSslConfiguration clientConfiguration = client.sslConfiguration();
+        clientConfiguration.setCaCertificates({m_ca});
+        clientConfiguration.setPeerVerifyMode(QSslSocket::VerifyPeer);
+        client.setSslConfiguration(clientConfiguration);
+        QSignalSpy encrypted(&client, &QSslSocket::encrypted);
+        QSignalSpy errors(&client, QOverload<const QList<QSslError> &>::of(&QSslSocket::sslErrors));
+        client.connectToHostEncrypted(QStringLiteral("127.0.0.1"), server.serverPort());
+        QTRY_VERIFY_WITH_TIMEOUT(encrypted.count() == 1 || errors.count() > 0, 20000);
+        QCOMPARE(errors.count(), 0);
+        QCOMPARE(client.peerCertificate(), m_server);
+        QTRY_VERIFY(!server.sockets.isEmpty() && server.sockets.first()->isEncrypted());
+        client.write("ping");
+        QByteArray received;
+        QTRY_COMPARE((received += server.sockets.first()->readAll()), QByteArray("ping"));
+    }
 
 private:
-    bool openssl(const QStringList &arguments);
-    QString path(const QString &name) const { return m_work.filePath(name); }
-    QString storePath(const QString &name) const { return m_stores.filePath(name); }
+    bool openssl(const QStringList &arguments)
+    {
+        QProcess process;
+        process.setWorkingDirectory(m_work.path());
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(QStringLiteral("openssl"), arguments);
+        if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit
+            || process.exitCode() != 0) {
+            qWarning().noquote() << "openssl" << arguments.join(QLatin1Char(' ')) << "failed:" << process.readAll();
+            return false;
+        }
+        return true;
+    }
+    QString path(const QString &name) const { return m_stores.filePath(name); }
+
+    void fillStore(CryptoDataManager &manager)
+    {
+        manager.setCACertificates({m_ca});
+        manager.setLocalCertificates({m_server});
+        manager.setPrivateKey(m_serverKey);
+        manager.setDefaultUser(QStringLiteral("kiosk"));
+        manager.setDefaultUserPassword(QStringLiteral("s3cr&t <pw>"));
+    }
 
     QTemporaryDir m_work;
     QTemporaryDir m_stores;
@@ -130,440 +453,6 @@ private:
     QSslCertificate m_expired;
     QSslKey m_expiredKey;
 };
-
-bool tst_CryptoDataManager::openssl(const QStringList &arguments)
-{
-    QProcess process;
-    process.setWorkingDirectory(m_work.path());
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QStringLiteral("openssl"), arguments);
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        qWarning().noquote() << "openssl" << arguments.join(QLatin1Char(' ')) << "failed:" << process.readAll();
-        return false;
-    }
-    return true;
-}
-
-void tst_CryptoDataManager::initTestCase()
-{
-    QVERIFY2(m_work.isValid(), qPrintable(m_work.errorString()));
-    QVERIFY2(m_stores.isValid(), qPrintable(m_stores.errorString()));
-    if (QStandardPaths::findExecutable(QStringLiteral("openssl")).isEmpty())
-        QSKIP("the openssl command is not installed (scripts/install-deps.sh installs it)");
-    QVERIFY(QSslSocket::supportsSsl());
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
-
-    QVERIFY(writeFile(path(QStringLiteral("test.cnf")), kOpenSslConfig));
-    QVERIFY(writeFile(path(QStringLiteral("index.txt")), QByteArray()));
-    QVERIFY(writeFile(path(QStringLiteral("serial")), "01\n"));
-    const QString cnf = QStringLiteral("test.cnf");
-    // A CA, a server certificate it signed (RSA), and a self-signed one that
-    // expired in 2020.
-    QVERIFY(openssl({"req", "-config", cnf, "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
-                     "-keyout", "ca.key", "-out", "ca.pem", "-days", "3650", "-subj", "/CN=Orvel Test CA"}));
-    QVERIFY(openssl({"req", "-config", cnf, "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", "server.key", "-out",
-                     "server.csr", "-subj", "/CN=127.0.0.1"}));
-    QVERIFY(openssl({"x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
-                     "-out", "server.pem", "-days", "30", "-extfile", cnf, "-extensions", "server"}));
-    QVERIFY(openssl({"req", "-config", cnf, "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", "expired.key", "-out",
-                     "expired.csr", "-subj", "/CN=expired"}));
-    QVERIFY(openssl({"ca", "-batch", "-config", cnf, "-selfsign", "-keyfile", "expired.key", "-in", "expired.csr",
-                     "-out", "expired.pem", "-startdate", "20200101000000Z", "-enddate", "20200102000000Z"}));
-
-    m_ca = QSslCertificate(readFile(path(QStringLiteral("ca.pem"))), QSsl::Pem);
-    m_server = QSslCertificate(readFile(path(QStringLiteral("server.pem"))), QSsl::Pem);
-    m_serverKey = QSslKey(readFile(path(QStringLiteral("server.key"))), QSsl::Rsa, QSsl::Pem);
-    m_expired = QSslCertificate(readFile(path(QStringLiteral("expired.pem"))), QSsl::Pem);
-    m_expiredKey = QSslKey(readFile(path(QStringLiteral("expired.key"))), QSsl::Rsa, QSsl::Pem);
-    QVERIFY(!m_ca.isNull() && !m_server.isNull() && !m_expired.isNull());
-    QVERIFY(!m_serverKey.isNull() && !m_expiredKey.isNull());
-    QVERIFY(m_expired.expiryDate() < QDateTime::currentDateTime());
-}
-
-void tst_CryptoDataManager::cleanupTestCase()
-{
-    QLoggingCategory::setFilterRules(QString());
-}
-
-void tst_CryptoDataManager::cleanup()
-{
-    QDir stores(m_stores.path());
-    for (const QString &name : stores.entryList(QDir::Files | QDir::Hidden))
-        stores.remove(name);
-}
-
-void tst_CryptoDataManager::storageFormatFollowsName_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("encrypted");
-    QTest::newRow("store.enc") << "store.enc" << true;
-    QTest::newRow("store.xml") << "store.xml" << false;
-    QTest::newRow("store.enc.bak") << "store.enc.bak" << true;
-    QTest::newRow("my.encrypted") << "my.encrypted" << true;
-    QTest::newRow("store.ENC") << "store.ENC" << false;
-}
-
-void tst_CryptoDataManager::storageFormatFollowsName()
-{
-    QFETCH(QString, name);
-    QFETCH(bool, encrypted);
-    {
-        CryptoDataManager manager(storePath(name));
-        manager.setDefaultUser(QStringLiteral("operator"));
-        manager.addCaCertificate(m_ca);
-    }
-    const QByteArray file = readFile(storePath(name));
-    QCOMPARE(file.startsWith("<?xml"), !encrypted);
-    const QByteArray xml = encrypted ? cryptotest::decodeFile(file) : file;
-    QVERIFY(xml.contains("<defaultUser>operator</defaultUser>"));
-    QVERIFY(xml.contains("<certificate_" + m_ca.digest(QCryptographicHash::Md5).toHex() + ">@ByteArray("
-                         + m_ca.toDer().toHex() + ")<"));
-    CryptoDataManager reopened(storePath(name));
-    QCOMPARE(reopened.defaultUser(), QStringLiteral("operator"));
-}
-
-void tst_CryptoDataManager::caCertificatesByPosition()
-{
-    const QString name = storePath(QStringLiteral("ca.xml"));
-    CryptoDataManager manager(name);
-    manager.setCACertificates({m_ca, m_server});
-    manager.forceSave();
-    const QString digestA = QString::fromLatin1(m_ca.digest(QCryptographicHash::Md5).toHex());
-    const QString digestB = QString::fromLatin1(m_server.digest(QCryptographicHash::Md5).toHex());
-    {
-        XmlSettings raw(name);
-        raw.beginGroup(QStringLiteral("CA"));
-        QCOMPARE(raw.childKeys(),
-                 QStringList({QStringLiteral("certificate_0_") + digestA, QStringLiteral("certificate_1_") + digestB}));
-    }
-    QCOMPARE(manager.caCertificates(), QList<QSslCertificate>({m_ca, m_server}));
-    manager.removeCaCertificate(m_ca); // positional keys are not its keys
-    QCOMPARE(manager.caCertificates().size(), 2);
-    manager.removeAllCaCrtificates();
-    QVERIFY(manager.caCertificates().isEmpty());
-}
-
-void tst_CryptoDataManager::caCertificateAddedTwiceIsKeptOnce()
-{
-    CryptoDataManager manager(storePath(QStringLiteral("twice.enc")));
-    manager.addCaCertificate(m_ca);
-    manager.addCaCertificate(m_ca);
-    QCOMPARE(manager.caCertificates(), QList<QSslCertificate>({m_ca}));
-    manager.removeCaCertificate(m_ca);
-    QVERIFY(manager.caCertificates().isEmpty());
-}
-
-void tst_CryptoDataManager::setCaCertificatesAccumulates()
-{
-    CryptoDataManager manager(storePath(QStringLiteral("accumulate.enc")));
-    manager.setCACertificates({m_ca, m_server});
-    manager.setCACertificates({m_server});
-    const QList<QSslCertificate> certificates = manager.caCertificates();
-    QCOMPARE(certificates.size(), 3);
-    QCOMPARE(certificates.count(m_server), 2);
-}
-
-void tst_CryptoDataManager::localCertificatesSkipDamagedEntry()
-{
-    const QString name = storePath(QStringLiteral("local.xml"));
-    {
-        CryptoDataManager manager(name);
-        manager.setLocalCertificates({m_server, m_expired});
-        manager.addLocalCertificate(m_server);
-    }
-    {
-        // An entry that sorts first and is no certificate.
-        XmlSettings raw(name);
-        raw.setValue(QStringLiteral("LS/certificate_0"), QByteArray("not a certificate"));
-    }
-    CryptoDataManager manager(name);
-    const QList<QSslCertificate> certificates = manager.localCertificates();
-    QCOMPARE(certificates.size(), 2);
-    QVERIFY(certificates.contains(m_server));
-    QVERIFY(certificates.contains(m_expired));
-    manager.removeLocalCertificate(m_server);
-    QCOMPARE(manager.localCertificates(), QList<QSslCertificate>({m_expired}));
-    manager.removeAllLoaclCrtificates();
-    QVERIFY(manager.localCertificates().isEmpty());
-}
-
-void tst_CryptoDataManager::privateKey()
-{
-    const QString name = storePath(QStringLiteral("key.xml"));
-    {
-        CryptoDataManager manager(name);
-        QVERIFY(manager.privateKey().isNull());
-        manager.setPrivateKey(m_serverKey);
-        QCOMPARE(manager.privateKey().toDer(), m_serverKey.toDer());
-    }
-    {
-        XmlSettings raw(name);
-        QCOMPARE(raw.value(QStringLiteral("PRIVATE_KEYS/algorithm")).toInt(), 1);
-        raw.remove(QStringLiteral("PRIVATE_KEYS/algorithm"));
-    }
-    {
-        const CryptoDataManager manager(name);
-        const QSslKey key = manager.privateKey();
-        QCOMPARE(key.algorithm(), QSsl::Rsa); // no algorithm stored: RSA
-        QCOMPARE(key.type(), QSsl::PrivateKey);
-        QCOMPARE(key.toDer(), m_serverKey.toDer());
-    }
-    {
-        XmlSettings raw(name);
-        raw.setValue(QStringLiteral("PRIVATE_KEYS/key"), QByteArray("garbage"));
-    }
-    {
-        const CryptoDataManager manager(name);
-        QVERIFY(manager.privateKey().isNull());
-        XmlSettings raw(name);
-        raw.setValue(QStringLiteral("PRIVATE_KEYS/key"), m_serverKey.toDer());
-        raw.setValue(QStringLiteral("PRIVATE_KEYS/algorithm"), 77);
-    }
-    {
-        CryptoDataManager manager(name);
-        QVERIFY(manager.privateKey().isNull()); // an algorithm that does not exist
-        manager.setPrivateKey(m_serverKey);
-        QVERIFY(!manager.privateKey().isNull());
-        manager.removePrivateKey();
-        QVERIFY(manager.privateKey().isNull());
-    }
-}
-
-void tst_CryptoDataManager::groupsAreClosedAfterEveryOperation()
-{
-    CryptoDataManager manager(storePath(QStringLiteral("groups.enc")));
-    const QSettings *storage = manager.findChild<QSettings *>();
-    QVERIFY(storage);
-    const auto check = [&](const char *what) {
-        if (!storage->group().isEmpty())
-            qWarning("%s left group %s open", what, qPrintable(storage->group()));
-        return storage->group().isEmpty();
-    };
-    manager.setCACertificates({m_ca});
-    QVERIFY(check("setCACertificates"));
-    manager.setLocalCertificates({m_server});
-    QVERIFY(check("setLocalCertificates"));
-    manager.addCaCertificate(m_ca);
-    manager.addLocalCertificate(m_server);
-    QVERIFY(check("add"));
-    manager.setPrivateKey(m_serverKey);
-    manager.setDefaultUser(QStringLiteral("u"));
-    manager.setDefaultUserPassword(QStringLiteral("p"));
-    QVERIFY(check("set"));
-    QVERIFY(!manager.caCertificates().isEmpty());
-    QVERIFY(!manager.localCertificates().isEmpty());
-    QVERIFY(!manager.privateKey().isNull());
-    QVERIFY(!manager.defaultUser().isEmpty() && !manager.defaultUserPassword().isEmpty());
-    QVERIFY(check("getters"));
-    manager.prepareSslConfiguration();
-    QVERIFY(check("prepareSslConfiguration"));
-    manager.removeCaCertificate(m_ca);
-    manager.removeLocalCertificate(m_server);
-    manager.removePrivateKey();
-    manager.removeAllCaCrtificates();
-    manager.removeAllLoaclCrtificates();
-    QVERIFY(check("removals"));
-}
-
-void tst_CryptoDataManager::wholeStoreThroughEncryptedFile()
-{
-    const QString name = storePath(QStringLiteral("whole.enc"));
-    {
-        CryptoDataManager manager(name);
-        manager.setCACertificates({m_ca});
-        manager.setLocalCertificates({m_server});
-        manager.setPrivateKey(m_serverKey);
-        manager.setDefaultUser(QStringLiteral("kiosk"));
-        manager.setDefaultUserPassword(QStringLiteral("s3cr&t <pw>"));
-        manager.forceSave();
-        QVERIFY(QFileInfo::exists(name));
-    }
-    const QByteArray file = readFile(name);
-    QVERIFY(!file.contains("kiosk"));
-    const QByteArray xml = cryptotest::decodeFile(file);
-    QVERIFY(xml.contains("<USER>"));
-    QVERIFY(xml.contains("<PRIVATE_KEYS>"));
-    QVERIFY(xml.contains("<algorithm>1</algorithm>"));
-    QVERIFY(xml.contains("<defaultUserPassword>s3cr&amp;t &lt;pw&gt;</defaultUserPassword>"));
-
-    const CryptoDataManager manager(name);
-    QCOMPARE(manager.caCertificates(), QList<QSslCertificate>({m_ca}));
-    QCOMPARE(manager.localCertificates(), QList<QSslCertificate>({m_server}));
-    QCOMPARE(manager.privateKey().toDer(), m_serverKey.toDer());
-    QCOMPARE(manager.defaultUser(), QStringLiteral("kiosk"));
-    QCOMPARE(manager.defaultUserPassword(), QStringLiteral("s3cr&t <pw>"));
-}
-
-void tst_CryptoDataManager::defaultConfigurationIsCapturedOnce()
-{
-    const auto restore = restoreDefaultTlsConfiguration();
-    const CryptoDataManager first(storePath(QStringLiteral("first.xml")));
-    const QSharedPointer<QSslConfiguration> captured = CryptoDataManager::_defaultSslConfig;
-    QVERIFY(captured);
-    QSslConfiguration changed = QSslConfiguration::defaultConfiguration();
-    changed.setPeerVerifyDepth(7);
-    QSslConfiguration::setDefaultConfiguration(changed);
-    const CryptoDataManager second(storePath(QStringLiteral("second.xml")));
-    QCOMPARE(CryptoDataManager::_defaultSslConfig, captured);
-    QVERIFY(CryptoDataManager::_defaultSslConfig->peerVerifyDepth() != 7);
-}
-
-void tst_CryptoDataManager::sslConfigurationWithValidCertificate()
-{
-    CryptoDataManager manager(storePath(QStringLiteral("valid.enc")));
-    manager.setCACertificates({m_ca});
-    manager.setLocalCertificates({m_server});
-    manager.setPrivateKey(m_serverKey);
-    const QSslConfiguration configuration = manager.prepareSslConfiguration();
-    QCOMPARE(configuration.localCertificate(), m_server);
-    QCOMPARE(configuration.privateKey().toDer(), m_serverKey.toDer());
-    QCOMPARE(configuration.caCertificates(), QList<QSslCertificate>({m_ca}));
-    QCOMPARE(configuration.peerVerifyMode(), QSslSocket::VerifyNone);
-    // Building it installs nothing.
-    QVERIFY(QSslConfiguration::defaultConfiguration().localCertificate().isNull());
-}
-
-void tst_CryptoDataManager::sslConfigurationWithoutUsableCertificate_data()
-{
-    QTest::addColumn<bool>("expired");
-    QTest::newRow("no-local-certificate") << false;
-    QTest::newRow("expired-local-certificate") << true;
-}
-
-void tst_CryptoDataManager::sslConfigurationWithoutUsableCertificate()
-{
-    QFETCH(bool, expired);
-    const auto restore = restoreDefaultTlsConfiguration();
-    CryptoDataManager manager(storePath(QStringLiteral("unusable.enc")));
-    manager.setCACertificates({m_ca});
-    if (expired) {
-        manager.setLocalCertificates({m_expired});
-        manager.setPrivateKey(m_expiredKey);
-    }
-    const QSslConfiguration captured = *CryptoDataManager::_defaultSslConfig;
-    const QSslConfiguration configuration = manager.prepareSslConfiguration();
-    QVERIFY(configuration == captured);
-    QVERIFY(!configuration.caCertificates().contains(m_ca));
-    QVERIFY(configuration.localCertificate().isNull());
-
-    // An earlier installation is undone.
-    QSslConfiguration other = QSslConfiguration::defaultConfiguration();
-    other.setPeerVerifyDepth(5);
-    QSslConfiguration::setDefaultConfiguration(other);
-    QVERIFY(manager.prepareDefaultSSlConfig());
-    QVERIFY(QSslConfiguration::defaultConfiguration() == captured);
-}
-
-void tst_CryptoDataManager::installedDefaultConfiguration()
-{
-    const auto restore = restoreDefaultTlsConfiguration();
-    CryptoDataManager manager(storePath(QStringLiteral("install.enc")));
-    manager.setCACertificates({m_ca});
-    manager.setLocalCertificates({m_server});
-    manager.setPrivateKey(m_serverKey);
-    QVERIFY(manager.prepareDefaultSSlConfig());
-    const QSslConfiguration installed = QSslConfiguration::defaultConfiguration();
-    QCOMPARE(installed.localCertificate(), m_server);
-    QCOMPARE(installed.privateKey().toDer(), m_serverKey.toDer());
-    QCOMPARE(installed.caCertificates(), QList<QSslCertificate>({m_ca}));
-    QCOMPARE(installed.peerVerifyMode(), QSslSocket::VerifyNone);
-    QVERIFY(installed.testSslOption(QSsl::SslOptionDisableEmptyFragments));
-    QVERIFY(installed.testSslOption(QSsl::SslOptionDisableLegacyRenegotiation));
-    QVERIFY(!installed.testSslOption(QSsl::SslOptionDisableSessionTickets));
-    QVERIFY(!installed.testSslOption(QSsl::SslOptionDisableCompression));
-    QVERIFY(!installed.testSslOption(QSsl::SslOptionDisableServerNameIndication));
-    QVERIFY(!installed.testSslOption(QSsl::SslOptionDisableSessionSharing));
-    QVERIFY(!installed.testSslOption(QSsl::SslOptionDisableSessionPersistence));
-    // The manager's own configuration has none of these options set.
-    QVERIFY(manager.prepareSslConfiguration().localCertificate() == m_server);
-}
-
-void tst_CryptoDataManager::installedDefaultServesTls()
-{
-    const auto restore = restoreDefaultTlsConfiguration();
-    {
-        CryptoDataManager manager(storePath(QStringLiteral("serve.enc")));
-        manager.setCACertificates({m_ca});
-        manager.setLocalCertificates({m_server});
-        manager.setPrivateKey(m_serverKey);
-        manager.forceSave();
-    }
-    // A later start of the application: the store is read back and installed.
-    CryptoDataManager manager(storePath(QStringLiteral("serve.enc")));
-    QVERIFY(manager.prepareDefaultSSlConfig());
-
-    TlsServer server;
-    QVERIFY(server.listen(QHostAddress::LocalHost));
-    QSslSocket client;
-    QSslConfiguration clientConfiguration = client.sslConfiguration();
-    clientConfiguration.setCaCertificates(manager.caCertificates());
-    clientConfiguration.setPeerVerifyMode(QSslSocket::VerifyPeer);
-    client.setSslConfiguration(clientConfiguration);
-    QSignalSpy encrypted(&client, &QSslSocket::encrypted);
-    QSignalSpy errors(&client, QOverload<const QList<QSslError> &>::of(&QSslSocket::sslErrors));
-    client.connectToHostEncrypted(QStringLiteral("127.0.0.1"), server.serverPort());
-    QTRY_VERIFY_WITH_TIMEOUT(encrypted.count() == 1 || errors.count() > 0, 20000);
-    QCOMPARE(errors.count(), 0);
-    QCOMPARE(client.peerCertificate(), m_server);
-    QTRY_VERIFY(!server.sockets.isEmpty() && server.sockets.first()->isEncrypted());
-    client.write("ping");
-    QByteArray received;
-    QTRY_COMPARE((received += server.sockets.first()->readAll()), QByteArray("ping"));
-}
-
-void tst_CryptoDataManager::encryptStorageRoundTrip()
-{
-    const QString plain = storePath(QStringLiteral("convert.xml"));
-    const QString encrypted = storePath(QStringLiteral("convert.enc"));
-    {
-        CryptoDataManager manager(plain);
-        manager.setCACertificates({m_ca});
-        manager.setLocalCertificates({m_server});
-        manager.setPrivateKey(m_serverKey);
-        manager.setDefaultUser(QStringLiteral("converted"));
-    }
-    const QByteArray document = readFile(plain);
-    QVERIFY(document.startsWith("<?xml"));
-    QVERIFY(CryptoDataManager::encryptStorage(plain, encrypted));
-    QVERIFY(!QFileInfo::exists(plain));
-    const QByteArray file = readFile(encrypted);
-    QCOMPARE(file, cryptotest::encodeFile(document));
-    // Owner and group read and write, others read (the "User" flags repeat the owner's).
-    QCOMPARE(QFileInfo(encrypted).permissions() & QFileDevice::Permissions(0x7077), QFileDevice::Permissions(0x6064));
-
-    const CryptoDataManager manager(encrypted);
-    QCOMPARE(manager.defaultUser(), QStringLiteral("converted"));
-    QCOMPARE(manager.caCertificates(), QList<QSslCertificate>({m_ca}));
-    QCOMPARE(manager.localCertificates(), QList<QSslCertificate>({m_server}));
-    QCOMPARE(manager.privateKey().toDer(), m_serverKey.toDer());
-}
-
-void tst_CryptoDataManager::encryptStorageLeavesExistingFiles()
-{
-    const QString plain = storePath(QStringLiteral("keep.xml"));
-    const QString encrypted = storePath(QStringLiteral("keep.enc"));
-    QVERIFY(writeFile(plain, "<?xml version=\"1.0\"?><xml-settings><a>1</a></xml-settings>"));
-    QVERIFY(writeFile(encrypted, "already there"));
-    QVERIFY(CryptoDataManager::encryptStorage(plain, encrypted));
-    QCOMPARE(readFile(encrypted), QByteArray("already there"));
-    QVERIFY(QFileInfo::exists(plain));
-
-    const QString missing = storePath(QStringLiteral("missing.xml"));
-    const QString target = storePath(QStringLiteral("missing.enc"));
-    QVERIFY(CryptoDataManager::encryptStorage(missing, target));
-    QVERIFY(!QFileInfo::exists(target));
-}
-
-void tst_CryptoDataManager::encryptStorageFailureKeepsPlainFile()
-{
-    const QString plain = storePath(QStringLiteral("stays.xml"));
-    QVERIFY(writeFile(plain, "<?xml version=\"1.0\"?><xml-settings><a>1</a></xml-settings>"));
-    const QString unwritable = storePath(QStringLiteral("no-such-dir/stays.enc"));
-    QVERIFY(!CryptoDataManager::encryptStorage(plain, unwritable));
-    QVERIFY(QFileInfo::exists(plain));
-    QVERIFY(!QFileInfo::exists(unwritable));
-    QCOMPARE(QDir(m_stores.path()).entryList(QDir::Files), QStringList({QStringLiteral("stays.xml")}));
-}
 
 QTEST_GUILESS_MAIN(tst_CryptoDataManager)
 #include "tst_cryptodatamanager.moc"

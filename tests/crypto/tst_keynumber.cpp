@@ -13,177 +13,133 @@ class tst_KeyNumber : public QObject
     Q_OBJECT
 
 private slots:
-    void byteFormOfKnownValues_data();
-    void byteFormOfKnownValues();
-    void roundTrips_data();
-    void roundTrips();
-    void shortByteArrayIsLittleEndian_data();
-    void shortByteArrayIsLittleEndian();
-    void valuesAboveSixtyFourBits();
-    void reverseArray_data();
-    void reverseArray();
-    void powAndMod();
-    void powAndModWithZeroModulus();
-    void copiesOwnTheirNumber();
-    void assignmentAndMove();
+    void byteForm_data()
+    {
+        QTest::addColumn<quint64>("value");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("258") << quint64(258) << QByteArray::fromHex("0201000000000000");
+        QTest::newRow("one") << quint64(1) << QByteArray::fromHex("0100000000000000");
+        for (const quint64 v :
+             {0ULL, 255ULL, 256ULL, 65535ULL, 1ULL << 31, 1ULL << 32, 1ULL << 63, 0x0123456789abcdefULL, ~0ULL}) {
+            QByteArray bytes(8, '\0');
+            qToLittleEndian(v, bytes.data());
+            QTest::addRow("0x%llx", static_cast<unsigned long long>(v)) << v << bytes;
+        }
+    }
+
+    void byteForm()
+    {
+        QFETCH(quint64, value);
+        QFETCH(QByteArray, bytes);
+        const KeyNumber number = KeyNumber::fromInt(value);
+        QCOMPARE(number.toByteArray().toHex(), bytes.toHex());
+        QCOMPARE(number.toInt(), value);
+        QCOMPARE(KeyNumber::fromByteArray(bytes), number);
+        QCOMPARE(KeyNumber::fromByteArray(bytes).toInt(), value);
+        QCOMPARE(KeyNumber(number.toBignum()).toInt(), value);
+    }
+
+    void shortByteArrayIsLittleEndian_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<quint64>("value");
+        QTest::newRow("empty") << QByteArray() << quint64(0);
+        QTest::newRow("one-byte") << QByteArray::fromHex("01") << quint64(1);
+        QTest::newRow("two-bytes") << QByteArray::fromHex("0201") << quint64(258);
+        QTest::newRow("seven-bytes") << QByteArray::fromHex("01000000000080") << quint64(0x80000000000001ULL);
+    }
+
+    void shortByteArrayIsLittleEndian()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(quint64, value);
+        QCOMPARE(KeyNumber(bytes).toInt(), value);
+    }
+
+    void reverseArray_data()
+    {
+        QTest::addColumn<QByteArray>("in");
+        QTest::addColumn<QByteArray>("out");
+        QTest::newRow("empty") << QByteArray() << QByteArray(8, '\0');
+        QTest::newRow("two-bytes") << QByteArray::fromHex("0102") << QByteArray::fromHex("0201000000000000");
+        QTest::newRow("eight-bytes") << QByteArray::fromHex("0102030405060708")
+                                     << QByteArray::fromHex("0807060504030201");
+        QTest::newRow("ten-bytes") << QByteArray::fromHex("0102030405060708090a")
+                                   << QByteArray::fromHex("0a090807060504030201");
+    }
+
+    void reverseArray()
+    {
+        QFETCH(QByteArray, in);
+        QFETCH(QByteArray, out);
+        QCOMPARE(KeyNumber::reverseArray(in).toHex(), out.toHex());
+    }
+
+    void valuesAboveSixtyFourBits()
+    {
+        // 2^64 + 2^8 + 5: nine bytes, more than the 8-byte form holds; nothing
+        // is cut (and nothing written past a buffer), toInt() gives the low 64 bits.
+        const QByteArray bytes = QByteArray::fromHex("050100000000000001");
+        const KeyNumber big(bytes);
+        QCOMPARE(BN_num_bits(big.toBignum()), 65);
+        QCOMPARE(big.toByteArray().toHex(), bytes.toHex());
+        QCOMPARE(big.toInt(), 0x105ULL);
+        QCOMPARE(KeyNumber::fromByteArray(big.toByteArray()), big);
+    }
+
+    void powAndMod()
+    {
+        const KeyNumber four(4ULL);
+        QCOMPARE(KeyNumber::powAndMod(four, KeyNumber(13ULL), KeyNumber(497ULL)).toInt(), 445ULL);
+        QCOMPARE(four.powAndMod(KeyNumber(13ULL), KeyNumber(497ULL)).toInt(), 445ULL);
+        QCOMPARE(four.toInt(), 4ULL);
+        // Fermat: a^(p-1) = 1 mod p for the prime 2^61 - 1.
+        const KeyNumber p((1ULL << 61) - 1);
+        QCOMPARE(KeyNumber(123456789ULL).powAndMod(KeyNumber((1ULL << 61) - 2), p).toInt(), 1ULL);
+
+        ERR_clear_error();
+        QCOMPARE(KeyNumber::powAndMod(four, KeyNumber(13ULL), KeyNumber()).toInt(), 0ULL);
+        QCOMPARE(ERR_peek_error(), 0UL); // a zero modulus leaves OpenSSL's error queue clean
+    }
+
+    void copiesAndAssignmentsOwnTheirNumber()
+    {
+        BIGNUM *bn = BN_new();
+        BN_set_word(bn, 77);
+        const KeyNumber fromBn(bn);
+        QVERIFY(fromBn.toBignum() != bn);
+        BN_set_word(bn, 78);
+        BN_free(bn);
+        QCOMPARE(fromBn.toInt(), 77ULL);
+        const KeyNumber copy(fromBn);
+        QVERIFY(copy.toBignum() != fromBn.toBignum());
+        QCOMPARE(copy, fromBn);
+        QCOMPARE(KeyNumber(static_cast<const bignum_st *>(nullptr)), KeyNumber());
+
+        KeyNumber a(5ULL);
+        const KeyNumber b(9ULL);
+        const bignum_st *own = a.toBignum();
+        a = b;
+        QCOMPARE(a.toInt(), 9ULL);
+        QCOMPARE(a.toBignum(), own); // the value is copied, the number kept
+        QVERIFY(a != KeyNumber(5ULL));
+        a = a;
+        QCOMPARE(a.toInt(), 9ULL);
+        a = a.toBignum();
+        QCOMPARE(a.toInt(), 9ULL);
+        a = static_cast<const bignum_st *>(nullptr);
+        QCOMPARE(a.toInt(), 0ULL);
+
+        // A moved-from number is still a number (0), never a null BIGNUM.
+        KeyNumber moved(std::move(a = b));
+        QCOMPARE(moved.toInt(), 9ULL);
+        QCOMPARE(a.toInt(), 0ULL);
+        KeyNumber target(1ULL);
+        target = std::move(moved);
+        QCOMPARE(target.toInt(), 9ULL);
+        QVERIFY(moved.toBignum() != nullptr);
+    }
 };
-
-void tst_KeyNumber::byteFormOfKnownValues_data()
-{
-    QTest::addColumn<quint64>("value");
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("zero") << quint64(0) << QByteArray::fromHex("0000000000000000");
-    QTest::newRow("one") << quint64(1) << QByteArray::fromHex("0100000000000000");
-    QTest::newRow("258") << quint64(258) << QByteArray::fromHex("0201000000000000");
-    QTest::newRow("2^32") << quint64(1ULL << 32) << QByteArray::fromHex("0000000001000000");
-    QTest::newRow("max") << quint64(~0ULL) << QByteArray::fromHex("ffffffffffffffff");
-}
-
-void tst_KeyNumber::byteFormOfKnownValues()
-{
-    QFETCH(quint64, value);
-    QFETCH(QByteArray, bytes);
-    QCOMPARE(KeyNumber(value).toByteArray().toHex(), bytes.toHex());
-    QCOMPARE(KeyNumber::fromByteArray(bytes).toInt(), value);
-}
-
-void tst_KeyNumber::roundTrips_data()
-{
-    QTest::addColumn<quint64>("value");
-    for (const quint64 v : {0ULL, 1ULL, 255ULL, 256ULL, 258ULL, 65535ULL, 1ULL << 31, 1ULL << 32, 1ULL << 63,
-                            0x0123456789abcdefULL, ~0ULL})
-        QTest::newRow(qPrintable(QString::number(v, 16))) << quint64(v);
-}
-
-void tst_KeyNumber::roundTrips()
-{
-    QFETCH(quint64, value);
-    const KeyNumber number = KeyNumber::fromInt(value);
-    QCOMPARE(number.toInt(), value);
-    QCOMPARE(number.toByteArray().size(), int(KeyNumber::ARRAY_LENGTH));
-    QCOMPARE(KeyNumber::fromByteArray(number.toByteArray()), number);
-    QCOMPARE(KeyNumber(number.toBignum()).toInt(), value);
-}
-
-void tst_KeyNumber::shortByteArrayIsLittleEndian_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<quint64>("value");
-    QTest::newRow("empty") << QByteArray() << quint64(0);
-    QTest::newRow("one-byte") << QByteArray::fromHex("01") << quint64(1);
-    QTest::newRow("two-bytes") << QByteArray::fromHex("0201") << quint64(258);
-    QTest::newRow("seven-bytes") << QByteArray::fromHex("01000000000080") << quint64(0x80000000000001ULL);
-}
-
-void tst_KeyNumber::shortByteArrayIsLittleEndian()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(quint64, value);
-    QCOMPARE(KeyNumber(bytes).toInt(), value);
-}
-
-void tst_KeyNumber::valuesAboveSixtyFourBits()
-{
-    // 2^64 + 2^8 + 5: nine bytes; nothing is cut from the byte form, and
-    // toInt() gives the low 64 bits.
-    const QByteArray bytes = QByteArray::fromHex("050100000000000001");
-    const KeyNumber big(bytes);
-    QCOMPARE(BN_num_bits(big.toBignum()), 65);
-    QCOMPARE(big.toByteArray().toHex(), bytes.toHex());
-    QCOMPARE(big.toInt(), 0x105ULL);
-    QCOMPARE(KeyNumber::fromByteArray(big.toByteArray()), big);
-
-    // A wide result of powAndMod: 3^200 mod (2^127 - 1).
-    BIGNUM *modulus = BN_new();
-    BN_set_bit(modulus, 127);
-    BN_sub_word(modulus, 1);
-    const KeyNumber wide = KeyNumber::powAndMod(KeyNumber(3ULL), KeyNumber(200ULL), KeyNumber(modulus));
-    BN_free(modulus);
-    const QByteArray form = wide.toByteArray();
-    QCOMPARE(form.size(), BN_num_bytes(wide.toBignum()));
-    QVERIFY(form.size() > 8);
-    QCOMPARE(KeyNumber(form), wide);
-    QCOMPARE(wide.toInt(), qFromLittleEndian<quint64>(form.constData()));
-}
-
-void tst_KeyNumber::reverseArray_data()
-{
-    QTest::addColumn<QByteArray>("in");
-    QTest::addColumn<QByteArray>("out");
-    QTest::newRow("empty") << QByteArray() << QByteArray(8, '\0');
-    QTest::newRow("two-bytes") << QByteArray::fromHex("0102") << QByteArray::fromHex("0201000000000000");
-    QTest::newRow("eight-bytes") << QByteArray::fromHex("0102030405060708") << QByteArray::fromHex("0807060504030201");
-    QTest::newRow("ten-bytes") << QByteArray::fromHex("0102030405060708090a")
-                               << QByteArray::fromHex("0a090807060504030201");
-}
-
-void tst_KeyNumber::reverseArray()
-{
-    QFETCH(QByteArray, in);
-    QFETCH(QByteArray, out);
-    QCOMPARE(KeyNumber::reverseArray(in).toHex(), out.toHex());
-}
-
-void tst_KeyNumber::powAndMod()
-{
-    const KeyNumber four(4ULL);
-    QCOMPARE(KeyNumber::powAndMod(four, KeyNumber(13ULL), KeyNumber(497ULL)).toInt(), 445ULL);
-    QCOMPARE(four.powAndMod(KeyNumber(13ULL), KeyNumber(497ULL)).toInt(), 445ULL);
-    QCOMPARE(four.toInt(), 4ULL);
-    // Fermat: a^(p-1) = 1 mod p for the prime 2^61 - 1.
-    const KeyNumber p((1ULL << 61) - 1);
-    QCOMPARE(KeyNumber(123456789ULL).powAndMod(KeyNumber((1ULL << 61) - 2), p).toInt(), 1ULL);
-}
-
-void tst_KeyNumber::powAndModWithZeroModulus()
-{
-    ERR_clear_error();
-    QCOMPARE(KeyNumber::powAndMod(KeyNumber(4ULL), KeyNumber(13ULL), KeyNumber()).toInt(), 0ULL);
-    QCOMPARE(ERR_peek_error(), 0UL);
-}
-
-void tst_KeyNumber::copiesOwnTheirNumber()
-{
-    BIGNUM *bn = BN_new();
-    BN_set_word(bn, 77);
-    const KeyNumber fromBn(bn);
-    QVERIFY(fromBn.toBignum() != bn);
-    BN_set_word(bn, 78);
-    QCOMPARE(fromBn.toInt(), 77ULL);
-    BN_free(bn);
-    QCOMPARE(fromBn.toInt(), 77ULL);
-
-    const KeyNumber copy(fromBn);
-    QVERIFY(copy.toBignum() != fromBn.toBignum());
-    QCOMPARE(copy, fromBn);
-    QCOMPARE(KeyNumber(static_cast<const bignum_st *>(nullptr)), KeyNumber());
-}
-
-void tst_KeyNumber::assignmentAndMove()
-{
-    KeyNumber a(5ULL);
-    const KeyNumber b(9ULL);
-    const bignum_st *own = a.toBignum();
-    a = b;
-    QCOMPARE(a.toInt(), 9ULL);
-    QCOMPARE(a.toBignum(), own); // the value is copied, the number kept
-    QVERIFY(a != KeyNumber(5ULL));
-    a = a;
-    QCOMPARE(a.toInt(), 9ULL);
-    a = a.toBignum();
-    QCOMPARE(a.toInt(), 9ULL);
-    a = static_cast<const bignum_st *>(nullptr);
-    QCOMPARE(a.toInt(), 0ULL);
-
-    KeyNumber moved(std::move(a = b));
-    QCOMPARE(moved.toInt(), 9ULL);
-    QCOMPARE(a.toInt(), 0ULL);
-    QVERIFY(a.toBignum() != nullptr);
-    KeyNumber target(1ULL);
-    target = std::move(moved);
-    QCOMPARE(target.toInt(), 9ULL);
-    QVERIFY(moved.toBignum() != nullptr);
-}
 
 QTEST_GUILESS_MAIN(tst_KeyNumber)
 #include "tst_keynumber.moc"

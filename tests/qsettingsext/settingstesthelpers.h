@@ -4,8 +4,10 @@
 #include <QByteArray>
 #include <QFile>
 #include <QProcess>
+#include <QSettings>
 #include <QString>
 #include <QStringList>
+#include <QTest>
 
 // Runs a Python 3 script with `arguments`; returns its standard output, or
 // sets `error` to what went wrong (exit status and standard error).
@@ -34,6 +36,20 @@ inline QByteArray readFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The store holds exactly the expected entries, of the expected types.
+inline void compareEntries(const QSettings &settings, const QVariantMap &expected)
+{
+    QCOMPARE(settings.status(), QSettings::NoError);
+    QStringList keys = settings.allKeys();
+    keys.sort();
+    QCOMPARE(keys, expected.keys());
+    for (auto it = expected.constBegin(); it != expected.constEnd(); ++it) {
+        const QVariant actual = settings.value(it.key());
+        QVERIFY2(actual.userType() == it->userType(), qPrintable(it.key()));
+        QCOMPARE(actual, it.value());
+    }
 }
 
 #endif // ORVEL_TESTS_SETTINGSTESTHELPERS_H

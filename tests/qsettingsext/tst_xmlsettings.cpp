@@ -7,8 +7,6 @@
 #include <QBuffer>
 #include <QDataStream>
 #include <QDateTime>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QLoggingCategory>
 #include <QPoint>
 #include <QRandomGenerator>
@@ -54,15 +52,6 @@ bool isXmlName(const QString &name)
     return !reader.hasError();
 }
 
-// What the stream reader makes of a document: the entries, or nothing and
-// false on an error.
-bool readWithStreamReader(const QByteArray &xml, QSettings::SettingsMap *map)
-{
-    QXmlStreamReader reader(xml);
-    XmlProbe::processReadKey(*map, reader);
-    return !reader.hasError();
-}
-
 // Where the quick reader takes a document, the stream reader must accept it
 // too and give the same entries.
 QString compareReaders(const QByteArray &xml, bool *handled)
@@ -72,7 +61,9 @@ QString compareReaders(const QByteArray &xml, bool *handled)
     if (!*handled)
         return plain.isEmpty() ? QString() : QStringLiteral("entries left after giving up");
     QSettings::SettingsMap streamed;
-    if (!readWithStreamReader(xml, &streamed))
+    QXmlStreamReader reader(xml);
+    XmlProbe::processReadKey(streamed, reader);
+    if (reader.hasError())
         return QStringLiteral("quick reader accepted a document the stream reader rejects");
     if (plain.keys() != streamed.keys())
         return QStringLiteral("keys differ: %1 / %2").arg(plain.keys().join(','), streamed.keys().join(','));
@@ -121,19 +112,12 @@ private slots:
     void roundTrip_data();
     void roundTrip();
     void arraysAndOddNamesReadBack();
-    void mapValueBecomesGroup();
-    void valueAndGroupOfSameName();
-    void layoutMatchesExample();
-    void emptyStoreLayout();
+    void layout_data();
+    void layout();
     void pythonWrittenFileIsRead();
-    void handWritten_data();
-    void handWritten();
-    void malformed_data();
-    void malformed();
-    void emptyInputIsAnError();
+    void reading_data();
+    void reading();
     void deepVariantPayloadIsRefused();
-    void plainReaderMatchesStreamReader_data();
-    void plainReaderMatchesStreamReader();
     void plainReaderMatchesOnGeneratedDocuments();
     void regFormatRegistersOnce();
     void derivedFormatHelpers();
@@ -210,10 +194,7 @@ void tst_XmlSettings::nameCodecRoundTripsAnyComponent()
     const QString alphabet = QString::fromUtf8("a_x0F1 :-.é\u3400\u0300\x01") + QString::fromUtf8("\U0001F600");
     QRandomGenerator random(20240601);
     for (int round = 0; round < 3000; ++round) {
-        QString component;
-        const int length = 1 + random.bounded(12);
-        for (int i = 0; i < length; ++i)
-            component.append(alphabet.at(random.bounded(alphabet.size())));
+        const QString component = alphabet.at(random.bounded(alphabet.size())) + randomText(random, alphabet, 11);
         const QString element = XmlNameCodec::encode(component);
         QVERIFY2(isXmlName(element), qPrintable(element));
         QCOMPARE(XmlNameCodec::decode(element), component);
@@ -224,55 +205,43 @@ void tst_XmlSettings::roundTrip_data()
 {
     QTest::addColumn<QVariant>("written");
     QTest::addColumn<QVariant>("expected");
-
+    const auto same = [](const char *tag, const QVariant &value) { QTest::newRow(tag) << value << value; };
     QByteArray allBytes;
     for (int i = 0; i < 256; ++i)
         allBytes.append(char(i));
-    const QDateTime moment(QDate(2024, 2, 29), QTime(23, 59, 58, 123), Qt::UTC);
-
-    QTest::newRow("string") << QVariant("hello") << QVariant("hello");
-    QTest::newRow("at-sign") << QVariant("@home") << QVariant("@home");
-    QTest::newRow("double-at") << QVariant("@@x") << QVariant("@@x");
-    QTest::newRow("marker-lookalike") << QVariant("@Rect(1 2 3)") << QVariant("@Rect(1 2 3)");
-    QTest::newRow("empty-string") << QVariant(QString()) << QVariant(QString());
-    QTest::newRow("blanks") << QVariant("   ") << QVariant("   ");
-    QTest::newRow("surrounding-blanks") << QVariant("  x  ") << QVariant("  x  ");
-    QTest::newRow("newlines-and-tab") << QVariant("a\nb\t\n") << QVariant("a\nb\t\n");
-    QTest::newRow("markup") << QVariant("<a & b> \"q\" ]]>") << QVariant("<a & b> \"q\" ]]>");
-    QTest::newRow("unicode") << QVariant(QString::fromUtf8("Grüße 你好 \U0001F600"))
-                             << QVariant(QString::fromUtf8("Grüße 你好 \U0001F600"));
-    QTest::newRow("control-chars") << QVariant(QString::fromLatin1("a\x01" "b\x1f"))
-                                   << QVariant(QString::fromLatin1("a\x01" "b\x1f"));
-    QTest::newRow("carriage-returns") << QVariant("l1\r\nl2\r") << QVariant("l1\r\nl2\r");
-    QTest::newRow("nul") << QVariant(QString(QChar(0))) << QVariant(QString(QChar(0)));
-    QTest::newRow("lone-surrogate") << QVariant(QString(QChar(0xD800))) << QVariant(QString(QChar(0xD800)));
-    QTest::newRow("non-character") << QVariant(QString(QChar(0xFFFE))) << QVariant(QString(QChar(0xFFFE)));
+    same("string", "hello");
+    same("at-sign", "@home");
+    same("double-at", "@@x");
+    same("marker-lookalike", "@Rect(1 2 3)");
+    same("empty-string", QString());
+    same("blanks", "   ");
+    same("surrounding-blanks", "  x  ");
+    same("newlines-and-tab", "a\nb\t\n");
+    same("markup", "<a & b> \"q\" ]]>");
+    same("unicode", QString::fromUtf8("Grüße 你好 \U0001F600"));
+    same("control-chars", QString::fromLatin1("a\x01" "b\x1f"));
+    same("carriage-returns", "l1\r\nl2\r");
+    same("nul", QString(QChar(0)));
+    same("lone-surrogate", QString(QChar(0xD800)));
+    same("non-character", QString(QChar(0xFFFE)));
+    same("bytes-all-256", allBytes);
+    same("bytes-empty", QByteArray());
+    same("rect", QRect(-5, 2, 3, 4));
+    same("size", QSize(640, 480));
+    same("point", QPoint(-1, 9));
+    same("invalid", QVariant());
+    same("string-list", QStringList{"a", "", "@c"});
+    same("variant-list", QVariantList{1, "x", QVariantMap{{"k", 2.5}}});
+    same("datetime", QDateTime(QDate(2024, 2, 29), QTime(23, 59, 58, 123), Qt::UTC));
+    // Numbers and booleans come back as their text.
     QTest::newRow("int") << QVariant(42) << QVariant("42");
-    QTest::newRow("longlong") << QVariant(Q_INT64_C(-1099511627776)) << QVariant("-1099511627776");
     QTest::newRow("bool") << QVariant(true) << QVariant("true");
-    QTest::newRow("double") << QVariant(0.1) << QVariant("0.1");
-    QTest::newRow("bytes-all-256") << QVariant(allBytes) << QVariant(allBytes);
-    QTest::newRow("bytes-empty") << QVariant(QByteArray()) << QVariant(QByteArray());
-    QTest::newRow("rect") << QVariant(QRect(1, 2, 3, 4)) << QVariant(QRect(1, 2, 3, 4));
-    QTest::newRow("rect-negative") << QVariant(QRect(-5, -6, 7, 8)) << QVariant(QRect(-5, -6, 7, 8));
-    QTest::newRow("size") << QVariant(QSize(640, 480)) << QVariant(QSize(640, 480));
-    QTest::newRow("point") << QVariant(QPoint(-1, 9)) << QVariant(QPoint(-1, 9));
-    QTest::newRow("invalid") << QVariant() << QVariant();
-    QTest::newRow("string-list") << QVariant(QStringList{"a", "", "@c"})
-                                 << QVariant(QStringList{"a", "", "@c"});
-    QTest::newRow("variant-list") << QVariant(QVariantList{1, "x", QVariantMap{{"k", 2.5}}})
-                                  << QVariant(QVariantList{1, "x", QVariantMap{{"k", 2.5}}});
-    QTest::newRow("variant-hash") << QVariant(QVariantHash{{"k", "v"}})
-                                  << QVariant(QVariantHash{{"k", "v"}});
-    QTest::newRow("datetime") << QVariant(moment) << QVariant(moment);
-    QTest::newRow("float") << QVariant(1.5f) << QVariant(1.5f);
 }
 
 void tst_XmlSettings::roundTrip()
 {
     QFETCH(QVariant, written);
     QFETCH(QVariant, expected);
-
     const QString path = m_dir.filePath(QStringLiteral("%1.xml").arg(QTest::currentDataTag()));
     {
         XmlSettings settings(path);
@@ -282,12 +251,7 @@ void tst_XmlSettings::roundTrip()
         settings.sync();
         QCOMPARE(settings.status(), QSettings::NoError);
     }
-    XmlSettings reread(freshCopy(path));
-    QCOMPARE(reread.status(), QSettings::NoError);
-    QVERIFY(reread.contains(QStringLiteral("group/value")));
-    const QVariant actual = reread.value(QStringLiteral("group/value"));
-    QCOMPARE(actual.userType(), expected.userType());
-    QCOMPARE(actual, expected);
+    compareEntries(XmlSettings(freshCopy(path)), {{"group/value", expected}});
 }
 
 // Array indices, blanks, colons and names that look like escapes or like the
@@ -295,113 +259,88 @@ void tst_XmlSettings::roundTrip()
 void tst_XmlSettings::arraysAndOddNamesReadBack()
 {
     const QString path = m_dir.filePath(QStringLiteral("arrays.xml"));
-    const QStringList odd{QStringLiteral("with blank"), QStringLiteral("ns:colon"),
-                          QStringLiteral("_x0041_"), QStringLiteral("xml-settings"),
-                          QString(QChar(0x3400)), QString::fromUtf8("\U0001F600"),
-                          QStringLiteral("9lives")};
+    QVariantMap expected{{"servers/size", "3"}};
     {
         XmlSettings settings(path);
         settings.beginWriteArray(QStringLiteral("servers"), 3);
         for (int i = 0; i < 3; ++i) {
             settings.setArrayIndex(i);
             settings.setValue(QStringLiteral("host"), QStringLiteral("10.0.0.%1").arg(i + 1));
+            expected.insert(QStringLiteral("servers/%1/host").arg(i + 1), QStringLiteral("10.0.0.%1").arg(i + 1));
         }
         settings.endArray();
-        for (const QString &name : odd)
+        for (const QString &name : {QStringLiteral("with blank"), QStringLiteral("ns:colon"), QStringLiteral("_x0041_"),
+                                    QStringLiteral("xml-settings"), QString(QChar(0x3400)),
+                                    QString::fromUtf8("\U0001F600"), QStringLiteral("9lives")}) {
             settings.setValue(QStringLiteral("odd/") + name, name);
-        settings.sync();
+            expected.insert(QStringLiteral("odd/") + name, name);
+        }
     }
-
-    XmlSettings reread(freshCopy(path));
-    QCOMPARE(reread.status(), QSettings::NoError);
-    const int size = reread.beginReadArray(QStringLiteral("servers"));
-    QCOMPARE(size, 3);
-    for (int i = 0; i < 3; ++i) {
-        reread.setArrayIndex(i);
-        QCOMPARE(reread.value(QStringLiteral("host")).toString(), QStringLiteral("10.0.0.%1").arg(i + 1));
-    }
-    reread.endArray();
-    for (const QString &name : odd)
-        QCOMPARE(reread.value(QStringLiteral("odd/") + name).toString(), name);
-    QCOMPARE(reread.allKeys().size(), 4 + odd.size());
-
+    compareEntries(XmlSettings(freshCopy(path)), expected);
     // Other XML parsers accept the file and see the escaped names.
     QString error;
     const QByteArray lines = runPython(flattenScript, {path}, &error);
     QVERIFY2(error.isEmpty(), qPrintable(error));
-    QVERIFY(lines.contains(R"j(["xml-settings/servers/_x0031_/host", "10.0.0.1"])j"));
-    QVERIFY(lines.contains(R"j(["xml-settings/servers/size", "3"])j"));
-    QVERIFY(lines.contains(R"j(["xml-settings/odd/with_x0020_blank", "with blank"])j"));
-    QVERIFY(lines.contains(R"j(["xml-settings/odd/_x005F_x0041_", "_x0041_"])j"));
-    QVERIFY(lines.contains(R"j(["xml-settings/odd/_x0078_ml-settings", "xml-settings"])j"));
+    for (const char *line : {R"j(["xml-settings/servers/_x0031_/host", "10.0.0.1"])j", R"j(["xml-settings/servers/size", "3"])j",
+                             R"j(["xml-settings/odd/with_x0020_blank", "with blank"])j",
+                             R"j(["xml-settings/odd/_x005F_x0041_", "_x0041_"])j",
+                             R"j(["xml-settings/odd/_x0078_ml-settings", "xml-settings"])j"})
+        QVERIFY2(lines.contains(line), line);
 }
 
-void tst_XmlSettings::mapValueBecomesGroup()
+// Stores as the writer lays them out, as Python's ElementTree sees the file
+// (when given) and as they are read back.
+void tst_XmlSettings::layout_data()
 {
-    const QString path = m_dir.filePath(QStringLiteral("map.xml"));
-    {
+    QTest::addColumn<QVariantMap>("values");
+    QTest::addColumn<QByteArray>("xml");
+    QTest::addColumn<QByteArray>("python");
+    QTest::addColumn<QVariantMap>("reread");
+    const QByteArray declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    QTest::newRow("example")
+        << QVariantMap{{"a/b", 5}, {"a/e", "x"}, {"d", true}, {"f", "@home"}, {"g", QByteArray("\x00\xff", 2)},
+                       {"h", QRect(1, 2, 3, 4)}}
+        << declaration + "<xml-settings>\n    <a>\n        <b>5</b>\n        <e>x</e>\n    </a>\n    <d>true</d>\n"
+                         "    <f>@@home</f>\n    <g>@ByteArray(00ff)</g>\n    <h>@Rect(1 2 3 4)</h>\n</xml-settings>\n"
+        << QByteArray(R"j(["xml-settings/a/b", "5"])j" "\n" R"j(["xml-settings/a/e", "x"])j" "\n"
+                      R"j(["xml-settings/d", "true"])j" "\n" R"j(["xml-settings/f", "@@home"])j" "\n"
+                      R"j(["xml-settings/g", "@ByteArray(00ff)"])j" "\n" R"j(["xml-settings/h", "@Rect(1 2 3 4)"])j" "\n")
+        << QVariantMap{{"a/b", "5"}, {"a/e", "x"}, {"d", "true"}, {"f", "@home"}, {"g", QByteArray("\x00\xff", 2)},
+                       {"h", QRect(1, 2, 3, 4)}};
+    QTest::newRow("empty-store") << QVariantMap() << declaration + "<xml-settings/>\n" << QByteArray() << QVariantMap();
+    // The value 1 of a is lost to the group a.
+    QTest::newRow("value-and-group-of-same-name")
+        << QVariantMap{{"a", 1}, {"a/b", 2}}
+        << declaration + "<xml-settings>\n    <a>\n        <b>2</b>\n    </a>\n</xml-settings>\n" << QByteArray()
+        << QVariantMap{{"a/b", "2"}};
+    QTest::newRow("map-value-becomes-group")
+        << QVariantMap{{"m", QVariantMap{{"a", 1}, {"b", QVariantMap{{"c", "x"}}}}}}
+        << declaration + "<xml-settings>\n    <m>\n        <a>1</a>\n        <b>\n            <c>x</c>\n"
+                         "        </b>\n    </m>\n</xml-settings>\n"
+        << QByteArray() << QVariantMap{{"m/a", "1"}, {"m/b/c", "x"}};
+}
+
+void tst_XmlSettings::layout()
+{
+    QFETCH(QVariantMap, values);
+    QFETCH(QByteArray, xml);
+    QFETCH(QByteArray, python);
+    QFETCH(QVariantMap, reread);
+    const QString path = m_dir.filePath(QStringLiteral("layout-%1.xml").arg(QTest::currentDataTag()));
+    if (values.isEmpty()) {
+        QVERIFY(writeFile(path, XmlProbe::writeXmlData({}))); // QSettings writes no file for an empty store
+    } else {
         XmlSettings settings(path);
-        settings.setValue(QStringLiteral("m"), QVariantMap{{"a", 1}, {"b", QVariantMap{{"c", "x"}}}});
+        for (auto it = values.constBegin(); it != values.constEnd(); ++it)
+            settings.setValue(it.key(), it.value());
     }
-    XmlSettings reread(freshCopy(path));
-    QStringList keys = reread.allKeys();
-    keys.sort();
-    QCOMPARE(keys, (QStringList{"m/a", "m/b/c"}));
-    QCOMPARE(reread.value(QStringLiteral("m/b/c")).toString(), QStringLiteral("x"));
-}
-
-void tst_XmlSettings::valueAndGroupOfSameName()
-{
-    const QSettings::SettingsMap map{{"a", 1}, {"a/b", 2}};
-    QCOMPARE(XmlProbe::writeXmlData(map),
-             QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<xml-settings>\n    <a>\n"
-                        "        <b>2</b>\n    </a>\n</xml-settings>\n"));
-}
-
-void tst_XmlSettings::layoutMatchesExample()
-{
-    const QString path = m_dir.filePath(QStringLiteral("example.xml"));
-    {
-        XmlSettings settings(path);
-        settings.setValue(QStringLiteral("a/b"), 5);
-        settings.setValue(QStringLiteral("a/e"), QStringLiteral("x"));
-        settings.setValue(QStringLiteral("d"), true);
-        settings.setValue(QStringLiteral("f"), QStringLiteral("@home"));
-        settings.setValue(QStringLiteral("g"), QByteArray("\x00\xff", 2));
-        settings.setValue(QStringLiteral("h"), QRect(1, 2, 3, 4));
+    QCOMPARE(readFile(path), xml);
+    if (!python.isEmpty()) {
+        QString error;
+        QCOMPARE(runPython(flattenScript, {path}, &error), python);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
     }
-    QCOMPARE(readFile(path),
-             QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                        "<xml-settings>\n"
-                        "    <a>\n"
-                        "        <b>5</b>\n"
-                        "        <e>x</e>\n"
-                        "    </a>\n"
-                        "    <d>true</d>\n"
-                        "    <f>@@home</f>\n"
-                        "    <g>@ByteArray(00ff)</g>\n"
-                        "    <h>@Rect(1 2 3 4)</h>\n"
-                        "</xml-settings>\n"));
-
-    QString error;
-    const QByteArray lines = runPython(flattenScript, {path}, &error);
-    QVERIFY2(error.isEmpty(), qPrintable(error));
-    QCOMPARE(lines,
-             QByteArray(R"j(["xml-settings/a/b", "5"])j" "\n"
-                        R"j(["xml-settings/a/e", "x"])j" "\n"
-                        R"j(["xml-settings/d", "true"])j" "\n"
-                        R"j(["xml-settings/f", "@@home"])j" "\n"
-                        R"j(["xml-settings/g", "@ByteArray(00ff)"])j" "\n"
-                        R"j(["xml-settings/h", "@Rect(1 2 3 4)"])j" "\n"));
-}
-
-void tst_XmlSettings::emptyStoreLayout()
-{
-    QCOMPARE(XmlProbe::writeXmlData({}),
-             QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<xml-settings/>\n"));
-    QSettings::SettingsMap map;
-    QVERIFY(XmlProbe::readXmlData(XmlProbe::writeXmlData({}), map));
-    QVERIFY(map.isEmpty());
+    compareEntries(XmlSettings(freshCopy(path)), reread);
 }
 
 void tst_XmlSettings::pythonWrittenFileIsRead()
@@ -421,128 +360,106 @@ ET.ElementTree(root).write(sys.argv[1], encoding="utf-8", xml_declaration=True)
     runPython(script, {path}, &error);
     QVERIFY2(error.isEmpty(), qPrintable(error));
 
-    XmlSettings settings(path);
-    QCOMPARE(settings.status(), QSettings::NoError);
-    QStringList keys = settings.allKeys();
-    keys.sort();
-    QCOMPARE(keys, (QStringList{"blank", "greeting", "net/1", "net/host"}));
-    QCOMPARE(settings.value("net/host").toString(), QStringLiteral("broker & co <1>"));
-    QCOMPARE(settings.value("net/1").toString(), QStringLiteral("first"));
-    QCOMPARE(settings.value("greeting").toString(), QString::fromUtf8("Grüße 你好"));
-    QCOMPARE(settings.value("blank").toString(), QStringLiteral("  "));
+    compareEntries(XmlSettings(path), {{"blank", "  "}, {"greeting", QString::fromUtf8("Grüße 你好")},
+                                       {"net/1", "first"}, {"net/host", "broker & co <1>"}});
 }
 
-void tst_XmlSettings::handWritten_data()
+// Documents read by the stream reader (as written here, without a
+// declaration) and, with this format's declaration in front, by the quick
+// reader where it takes them ("plain"), which must then agree.
+void tst_XmlSettings::reading_data()
 {
-    QTest::addColumn<QByteArray>("xml");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<bool>("ok");
     QTest::addColumn<QVariantMap>("expected");
-
-    QTest::newRow("other-root") << QByteArray("<config><net><port>1883</port></net></config>")
-                                << QVariantMap{{"config/net/port", "1883"}};
-    QTest::newRow("text-beside-children")
-        << QByteArray("<xml-settings>\n  <a>\n    hello\n    <b>1</b>\n  </a>\n</xml-settings>")
-        << QVariantMap{{"a", "\n    hello\n    "}, {"a/b", "1"}};
-    QTest::newRow("comments") << QByteArray("<xml-settings><!-- c --><a><!-- x -->v<!-- y --></a>"
-                                            "<b><!-- only --></b></xml-settings>")
-                              << QVariantMap{{"a", "v"}, {"b", ""}};
-    QTest::newRow("cdata-and-entities")
-        << QByteArray("<xml-settings><a>x &amp; <![CDATA[<y>]]> &#x4E2D;</a></xml-settings>")
-        << QVariantMap{{"a", QString::fromUtf8("x & <y> 中")}};
-    QTest::newRow("empty-and-blank")
-        << QByteArray("<xml-settings><a/><b>   </b><c></c></xml-settings>")
-        << QVariantMap{{"a", ""}, {"b", "   "}, {"c", ""}};
-    QTest::newRow("escaped-names")
-        << QByteArray("<xml-settings><_x0031_><n_x0020_m>v</n_x0020_m></_x0031_>"
-                      "<_x003a_b>w</_x003a_b></xml-settings>")
-        << QVariantMap{{"1/n m", "v"}, {":b", "w"}};
-    QTest::newRow("nested-root-name")
-        << QByteArray("<xml-settings><a><xml-settings>5</xml-settings></a></xml-settings>")
-        << QVariantMap{{"a", "5"}};
-    QTest::newRow("standalone-crlf")
-        << QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
-                      "<xml-settings>\r\n    <a>x</a>\r\n</xml-settings>\r\n")
-        << QVariantMap{{"a", "x"}};
-    QTest::newRow("markers")
-        << QByteArray("<xml-settings><a>@ByteArray(00ff)</a><b>@Rect(1 2 3)</b><c>@@home</c>"
-                      "<d>@Invalid()</d><e>@Size(5 6)</e><f>@Point(7 8)</f><g>@Other(1)</g>"
-                      "</xml-settings>")
-        << QVariantMap{{"a", QByteArray("\x00\xff", 2)}, {"b", "@Rect(1 2 3)"}, {"c", "@home"},
-                       {"d", QVariant()}, {"e", QSize(5, 6)}, {"f", QPoint(7, 8)}, {"g", "@Other(1)"}};
-    QTest::newRow("repeated-key-last-wins")
-        << QByteArray("<xml-settings><a>1</a><a>2</a></xml-settings>") << QVariantMap{{"a", "2"}};
-}
-
-void tst_XmlSettings::handWritten()
-{
-    QFETCH(QByteArray, xml);
-    QFETCH(QVariantMap, expected);
-
-    const QString path = m_dir.filePath(QStringLiteral("hand-%1.xml").arg(QTest::currentDataTag()));
-    QVERIFY(writeFile(path, xml));
-    XmlSettings settings(path);
-    QCOMPARE(settings.status(), QSettings::NoError);
-    QStringList keys = settings.allKeys();
-    keys.sort();
-    QCOMPARE(keys, expected.keys());
-    for (auto it = expected.constBegin(); it != expected.constEnd(); ++it) {
-        const QVariant actual = settings.value(it.key());
-        QCOMPARE(actual.userType(), it->userType());
-        QCOMPARE(actual, it.value());
-    }
-}
-
-void tst_XmlSettings::malformed_data()
-{
-    QTest::addColumn<QByteArray>("xml");
+    QTest::addColumn<bool>("plain");
+    const auto row = [](const char *tag, const QByteArray &body, const QVariantMap &expected, bool plain) {
+        QTest::newRow(tag) << body << true << expected << plain;
+    };
+    const auto bad = [](const char *tag, const QByteArray &body) {
+        QTest::newRow(tag) << body << false << QVariantMap() << false;
+    };
+    row("other-root", "<config><net><port>1883</port></net></config>", {{"config/net/port", "1883"}}, true);
+    row("text-beside-children", "<xml-settings>\n  <a>\n    hello &amp; u\n    <b>1</b>\n  \n  </a>\n</xml-settings>\n",
+        {{"a", "\n    hello & u\n    "}, {"a/b", "1"}}, true);
+    row("entities", "<xml-settings><a>x &amp; &lt;y&gt; &quot;q&quot; &apos;</a></xml-settings>",
+        {{"a", "x & <y> \"q\" '"}}, true);
+    row("empty-and-blank", "<xml-settings><a/><b>  \t</b><c></c></xml-settings>", {{"a", ""}, {"b", "  \t"}, {"c", ""}}, true);
+    row("escaped-names", "<xml-settings><_x0031_><n_x0020_m>v</n_x0020_m></_x0031_><_x003a_b>w</_x003a_b></xml-settings>",
+        {{"1/n m", "v"}, {":b", "w"}}, true);
+    row("root-name-inside", "<xml-settings><a><xml-settings>5</xml-settings><b/></a></xml-settings>",
+        {{"a", "5"}, {"a/b", ""}}, true);
+    row("utf8-text", "<xml-settings><a>Grüße 你好 \xF0\x9F\x98\x80</a></xml-settings>",
+        {{"a", QString::fromUtf8("Grüße 你好 \xF0\x9F\x98\x80")}}, true);
+    row("empty-root", "<xml-settings/>\n", {}, true);
+    row("markers", "<xml-settings><a>@ByteArray(00ff)</a><b>@Rect(1 2 3)</b><c>@@home</c><d>@Invalid()</d>"
+                   "<e>@Size(5 6)</e><f>@Point(7 8)</f><g>@Other(1)</g></xml-settings>",
+        {{"a", QByteArray("\x00\xff", 2)}, {"b", "@Rect(1 2 3)"}, {"c", "@home"}, {"d", QVariant()},
+         {"e", QSize(5, 6)}, {"f", QPoint(7, 8)}, {"g", "@Other(1)"}}, true);
+    row("repeated-key-last-wins", "<xml-settings><a>1</a><a>2</a></xml-settings>", {{"a", "2"}}, true);
+    row("comments", "<xml-settings><!-- c --><a><!-- x -->v<!-- y --></a><b><!-- only --></b></xml-settings>",
+        {{"a", "v"}, {"b", ""}}, false);
+    row("cdata-and-references", "<xml-settings><a>x &amp; <![CDATA[<y>]]> &#x4E2D;&#65;</a></xml-settings>",
+        {{"a", QString::fromUtf8("x & <y> 中A")}}, false);
+    row("standalone-crlf", "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
+                           "<xml-settings>\r\n    <a>x</a>\r\n</xml-settings>\r\n", {{"a", "x"}}, false);
+    row("non-ascii-name", "<xml-settings><grüße>1</grüße></xml-settings>", {{QString::fromUtf8("grüße"), "1"}}, false);
+    row("attribute", "<xml-settings><a b=\"1\">1</a></xml-settings>", {{"a", "1"}}, false);
+    row("blank-in-tag", "<xml-settings><a >1</a ></xml-settings>", {{"a", "1"}}, false);
 
     QByteArray junk(600, '\0');
     QRandomGenerator random(7);
     for (char &c : junk)
         c = char(random.bounded(256));
     junk[0] = '\x89';
-
     QByteArray deep;
     for (int i = 0; i < 2000; ++i)
-        deep += "<a>";
-    for (int i = 0; i < 2000; ++i)
-        deep += "</a>";
-
+        deep.prepend("<a>").append("</a>");
     // One long group name repeated in the key of every entry below it.
     QByteArray amplifying = "<xml-settings><" + QByteArray(20000, 'g') + ">";
     for (int i = 0; i < 2000; ++i)
         amplifying += "<b/>";
     amplifying += "</" + QByteArray(20000, 'g') + "></xml-settings>";
-
-    QTest::newRow("not-well-formed") << QByteArray("<xml-settings><a>1</b></xml-settings>");
-    QTest::newRow("truncated") << QByteArray("<?xml version=\"1.0\"?>\n<xml-settings>\n    <a>1</a>\n");
-    QTest::newRow("binary-junk") << junk;
-    QTest::newRow("unescaped-index") << QByteArray("<xml-settings><list><1>x</1></list></xml-settings>");
-    QTest::newRow("undeclared-prefix") << QByteArray("<xml-settings><a:b>x</a:b></xml-settings>");
-    QTest::newRow("invalid-character") << QByteArray("<xml-settings><a>\x01</a></xml-settings>");
-    QTest::newRow("two-roots") << QByteArray("<xml-settings/><xml-settings/>");
-    QTest::newRow("too-deep") << deep;
-    QTest::newRow("amplifying-keys") << amplifying;
+    bad("mismatched", "<xml-settings><a>1</b></xml-settings>");
+    bad("truncated", "<xml-settings>\n    <a>1</a>\n");
+    bad("binary-junk", junk);
+    bad("unescaped-index", "<xml-settings><list><1>x</1></list></xml-settings>");
+    bad("undeclared-prefix", "<xml-settings><a:b>x</a:b></xml-settings>");
+    bad("control-character", "<xml-settings><a>\x01</a></xml-settings>");
+    bad("two-roots", "<xml-settings/><xml-settings/>");
+    bad("text-outside-root", "x<a/>");
+    bad("unknown-entity", "<xml-settings><a>&foo;</a></xml-settings>");
+    bad("bad-utf8", "<xml-settings><a>\xC3\x28</a></xml-settings>");
+    bad("overlong-utf8", "<xml-settings><a>\xC0\xBC</a></xml-settings>");
+    bad("encoded-surrogate", "<xml-settings><a>\xED\xA0\x80</a></xml-settings>");
+    bad("non-character", "<xml-settings><a>\xEF\xBF\xBF</a></xml-settings>");
+    bad("cdata-end-in-text", "<xml-settings><a>]]></a></xml-settings>");
+    bad("too-deep", deep);
+    bad("amplifying-keys", amplifying);
 }
 
-void tst_XmlSettings::malformed()
+void tst_XmlSettings::reading()
 {
-    QFETCH(QByteArray, xml);
+    QFETCH(QByteArray, body);
+    QFETCH(bool, ok);
+    QFETCH(QVariantMap, expected);
+    QFETCH(bool, plain);
+    const QString path = m_dir.filePath(QStringLiteral("read-%1.xml").arg(QTest::currentDataTag()));
+    QVERIFY(writeFile(path, body));
+    if (!ok)
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^\".+\"$")));
+    const XmlSettings settings(path);
+    if (ok)
+        compareEntries(settings, expected);
+    else
+        QCOMPARE(settings.status(), QSettings::FormatError);
 
-    const QString path = m_dir.filePath(QStringLiteral("bad-%1.xml").arg(QTest::currentDataTag()));
-    QVERIFY(writeFile(path, xml));
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^\".+\"$")));
-    XmlSettings settings(path);
-    QCOMPARE(settings.status(), QSettings::FormatError);
-}
-
-void tst_XmlSettings::emptyInputIsAnError()
-{
-    QByteArray empty;
-    QBuffer buffer(&empty);
-    QVERIFY(buffer.open(QIODevice::ReadOnly));
-    QSettings::SettingsMap map;
-    QTest::ignoreMessage(QtCriticalMsg, "\"Premature end of document.\"");
-    QVERIFY(!XmlSettings::readXmlFile(buffer, map));
+    bool handled = false;
+    const QString difference = compareReaders("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + body, &handled);
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    QCOMPARE(handled, plain);
+    QSettings::SettingsMap map; // without the declaration written by this format the stream reader is used
+    QVERIFY(!XmlPlainReader::read(body, map));
 }
 
 // A stream of nested lists deep enough to exhaust the stack if read
@@ -560,56 +477,6 @@ void tst_XmlSettings::deepVariantPayloadIsRefused()
     QCOMPARE(ok, QVariant(QVariantList{QVariantList{QVariantList{7}}}));
     QVERIFY(settings.value(QStringLiteral("deep")).toList().isEmpty());
     QVERIFY(settings.value(QStringLiteral("huge")).toList().isEmpty());
-}
-
-void tst_XmlSettings::plainReaderMatchesStreamReader_data()
-{
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<bool>("plain");
-
-    QTest::newRow("entities") << QByteArray("<xml-settings><a>x &amp; &lt;y&gt; &quot;q&quot; &apos;</a></xml-settings>") << true;
-    QTest::newRow("group-text") << QByteArray("<xml-settings>\n <a>\n  t &amp; u\n  <b>1</b>\n  \n </a>\n</xml-settings>\n") << true;
-    QTest::newRow("root-name-inside") << QByteArray("<xml-settings><a><xml-settings>5</xml-settings><b/></a></xml-settings>") << true;
-    QTest::newRow("empty-and-blank") << QByteArray("<xml-settings><a/><b>  \t</b><c></c></xml-settings>") << true;
-    QTest::newRow("utf8-text") << QByteArray("<xml-settings><a>Grüße 你好 \xF0\x9F\x98\x80</a></xml-settings>") << true;
-    QTest::newRow("escaped-names") << QByteArray("<xml-settings><_x0031_><n_x0020_m>v</n_x0020_m></_x0031_></xml-settings>") << true;
-    QTest::newRow("other-root") << QByteArray("<config><x>1</x></config>") << true;
-    QTest::newRow("empty-root") << QByteArray("<xml-settings/>\n") << true;
-    QTest::newRow("comment") << QByteArray("<xml-settings><!-- c --><a>1</a></xml-settings>") << false;
-    QTest::newRow("cdata") << QByteArray("<xml-settings><a><![CDATA[x]]></a></xml-settings>") << false;
-    QTest::newRow("character-reference") << QByteArray("<xml-settings><a>&#65;</a></xml-settings>") << false;
-    QTest::newRow("unknown-entity") << QByteArray("<xml-settings><a>&foo;</a></xml-settings>") << false;
-    QTest::newRow("carriage-return") << QByteArray("<xml-settings>\r\n<a>1</a></xml-settings>") << false;
-    QTest::newRow("non-ascii-name") << QByteArray("<xml-settings><grüße>1</grüße></xml-settings>") << false;
-    QTest::newRow("attribute") << QByteArray("<xml-settings><a b=\"1\">1</a></xml-settings>") << false;
-    QTest::newRow("blank-in-tag") << QByteArray("<xml-settings><a >1</a ></xml-settings>") << false;
-    QTest::newRow("mismatched") << QByteArray("<xml-settings><a>1</b></xml-settings>") << false;
-    QTest::newRow("two-roots") << QByteArray("<a/><b/>") << false;
-    QTest::newRow("text-outside-root") << QByteArray("x<a/>") << false;
-    QTest::newRow("truncated") << QByteArray("<xml-settings><a>1</a>") << false;
-    QTest::newRow("bad-utf8") << QByteArray("<xml-settings><a>\xC3\x28</a></xml-settings>") << false;
-    QTest::newRow("overlong-utf8") << QByteArray("<xml-settings><a>\xC0\xBC</a></xml-settings>") << false;
-    QTest::newRow("encoded-surrogate") << QByteArray("<xml-settings><a>\xED\xA0\x80</a></xml-settings>") << false;
-    QTest::newRow("non-character") << QByteArray("<xml-settings><a>\xEF\xBF\xBF</a></xml-settings>") << false;
-    QTest::newRow("control-character") << QByteArray("<xml-settings><a>\x01</a></xml-settings>") << false;
-    QTest::newRow("cdata-end-in-text") << QByteArray("<xml-settings><a>]]></a></xml-settings>") << false;
-    QTest::newRow("digit-name") << QByteArray("<xml-settings><1>x</1></xml-settings>") << false;
-    QTest::newRow("colon-name") << QByteArray("<xml-settings><a:b>x</a:b></xml-settings>") << false;
-}
-
-void tst_XmlSettings::plainReaderMatchesStreamReader()
-{
-    QFETCH(QByteArray, body);
-    QFETCH(bool, plain);
-
-    const QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + body;
-    bool handled = false;
-    const QString difference = compareReaders(xml, &handled);
-    QVERIFY2(difference.isEmpty(), qPrintable(difference));
-    QCOMPARE(handled, plain);
-    // Without the declaration written by this format the stream reader is used.
-    QSettings::SettingsMap map;
-    QVERIFY(!XmlPlainReader::read(body, map));
 }
 
 // Stores of random names and values as the writer writes them, and the same
@@ -634,7 +501,8 @@ void tst_XmlSettings::plainReaderMatchesOnGeneratedDocuments()
             case 0: value = randomText(random, texts, 8); break;
             case 1: value = random.bounded(1000); break;
             case 2: value = randomText(random, texts, 4).toUtf8(); break;
-            default: value = QStringList{randomText(random, texts, 3)}; break;
+            // A marker form; not "@Variant(", whose damaged payloads make Qt warn.
+            default: value = QRect(random.bounded(9), -random.bounded(9), random.bounded(99), 1); break;
             }
             store.insert(path.join(QLatin1Char('/')), value);
         }
@@ -702,6 +570,12 @@ void tst_XmlSettings::derivedFormatHelpers()
     QVERIFY(!XmlProbe::readXmlData(xml.left(xml.indexOf("</a>")), partial));
     QCOMPARE(XmlProbe::variantToString(QVariant(QRect(1, 2, 3, 4))), QStringLiteral("@Rect(1 2 3 4)"));
     QCOMPARE(XmlProbe::stringToVariant(QStringLiteral("@Point(1 2 3)")), QVariant("@Point(1 2 3)"));
+
+    QByteArray empty; // an empty document is an error of the reader
+    QBuffer emptyBuffer(&empty);
+    QVERIFY(emptyBuffer.open(QIODevice::ReadOnly));
+    QTest::ignoreMessage(QtCriticalMsg, "\"Premature end of document.\"");
+    QVERIFY(!XmlSettings::readXmlFile(emptyBuffer, partial));
 }
 
 void tst_XmlSettings::fileNameExtension()

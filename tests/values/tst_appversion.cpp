@@ -15,8 +15,6 @@ private slots:
     void compareTexts_data();
     void compareTexts();
     void buildBreaksTies();
-    void isValid_data();
-    void isValid();
     void libraryVersion();
     void buildMoment_data();
     void buildMoment();
@@ -31,10 +29,12 @@ void TstAppVersion::parse_data()
     QTest::addColumn<QString>("modificator");
     QTest::addColumn<QString>("version");
     QTest::newRow("release") << "4.2.6" << 4 << 2 << 6 << "" << "4.2.6";
+    QTest::newRow("zeros") << "0.0.0" << 0 << 0 << 0 << "" << "0.0.0";
     QTest::newRow("rc-upper-case") << "4.2.6RC1" << 4 << 2 << 6 << "rc1" << "4.2.6rc1";
     QTest::newRow("beta-2") << "4.2.6b2" << 4 << 2 << 6 << "b2" << "4.2.6b2";
     QTest::newRow("alpha-bare") << "4.2.6a" << 4 << 2 << 6 << "a" << "4.2.6a";
     QTest::newRow("blanks-around") << "  4.2.6  " << 4 << 2 << 6 << "" << "4.2.6";
+    QTest::newRow("negative-number") << "4.-2.6" << 4 << -2 << 6 << "" << "4.-2.6";
     QTest::newRow("a-wins-over-rc") << "4.2.6rca" << -1 << -1 << -1 << "" << "-1.-1.-1";
     QTest::newRow("a-before-b") << "4.2.6ab" << 4 << 2 << 6 << "ab" << "4.2.6ab";
     QTest::newRow("beta-word-fails") << "4.2.6beta" << -1 << -1 << -1 << "" << "-1.-1.-1";
@@ -54,12 +54,17 @@ void TstAppVersion::parse()
     QFETCH(int, patch);
     QFETCH(QString, modificator);
     QFETCH(QString, version);
-    const AppVersion v(text, QStringLiteral("2018-01-19T12:16:05"));
+    const QString build = QStringLiteral("2018-01-19T12:16:05");
+    const AppVersion v(text, build);
     QCOMPARE(v.majorVersion(), major);
     QCOMPARE(v.minorVersion(), minor);
     QCOMPARE(v.patchVersion(), patch);
     QCOMPARE(v.modificator(), modificator);
     QCOMPARE(v.version(), version);
+    QCOMPARE(v.isValid(), major >= 0 && minor >= 0 && patch >= 0);
+    // A build text that is not ISO 8601 makes any version invalid.
+    for (const QString &bad : {QStringLiteral("Jan 19 2018 12:16:05"), QString()})
+        QVERIFY(!AppVersion(text, bad).isValid());
 }
 
 void TstAppVersion::failedParseResetsVersionKeepsBuild()
@@ -133,26 +138,6 @@ void TstAppVersion::buildBreaksTies()
     AppVersion b = next;
     a.swap(b);
     QVERIFY(a == next && b == newer);
-}
-
-void TstAppVersion::isValid_data()
-{
-    QTest::addColumn<QString>("version");
-    QTest::addColumn<QString>("build");
-    QTest::addColumn<bool>("valid");
-    QTest::newRow("valid") << "0.0.0" << "2018-01-19T12:16:05" << true;
-    QTest::newRow("bad-version") << "4.2" << "2018-01-19T12:16:05" << false;
-    QTest::newRow("negative-number") << "4.-2.6" << "2018-01-19T12:16:05" << false;
-    QTest::newRow("build-not-iso") << "4.2.6" << "Jan 19 2018 12:16:05" << false;
-    QTest::newRow("build-empty") << "4.2.6" << "" << false;
-}
-
-void TstAppVersion::isValid()
-{
-    QFETCH(QString, version);
-    QFETCH(QString, build);
-    QFETCH(bool, valid);
-    QCOMPARE(AppVersion(version, build).isValid(), valid);
 }
 
 void TstAppVersion::libraryVersion()

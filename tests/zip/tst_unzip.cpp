@@ -14,6 +14,7 @@
 #include <QTest>
 
 #include <cstring>
+#include <sys/stat.h>
 
 using namespace ziptest;
 
@@ -123,6 +124,8 @@ private slots:
     void verifyWritesNothing();
     void extractFilesSkipsMissingNames();
     void extractOptions();
+    void extractAgainAfterTargetRemoved();
+    void fifoInTargetDoesNotBlock();
     void extractToDevice();
     void timestamps();
     void closedArchive();
@@ -200,6 +203,38 @@ void tst_UnZip::extractOptions()
     QVERIFY(writeFile(path("blocked"), "a file where a directory should go"));
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Unable to create output directory .*blocked/src/sub$"));
     QCOMPARE(uz.extractFile("src/sub/c.txt", path("blocked")), UnZip::CreateDirFailed);
+}
+
+void tst_UnZip::extractAgainAfterTargetRemoved()
+{
+    // Directories made by one call are not taken for granted by the next.
+    QVERIFY(writeFile(path("again.zip"), sampleArchive()));
+    UnZip uz;
+    QCOMPARE(uz.openArchive(path("again.zip")), UnZip::Ok);
+    for (int round = 0; round < 2; ++round) {
+        QCOMPARE(uz.extractAll(path("out")), UnZip::Ok);
+        QCOMPARE(fileTree(path("out")).keys(), (QStringList{"src/a.log", "src/sub/b.bin", "src/sub/c.txt"}));
+        QVERIFY(QDir(path("out")).removeRecursively());
+    }
+    for (int round = 0; round < 2; ++round) {
+        QCOMPARE(uz.extractFiles({"src/sub/c.txt"}, path("out")), UnZip::Ok);
+        QCOMPARE(uz.extractFile("src/sub/b.bin", path("out")), UnZip::Ok);
+        QCOMPARE(fileTree(path("out")).keys(), (QStringList{"src/sub/b.bin", "src/sub/c.txt"}));
+        QVERIFY(QDir(path("out")).removeRecursively());
+    }
+}
+
+void tst_UnZip::fifoInTargetDoesNotBlock()
+{
+    // A FIFO where an entry goes would block an open for writing until some
+    // reader comes: the extraction must fail instead of waiting.
+    QVERIFY(writeFile(path("f.zip"), sampleArchive()));
+    QVERIFY(QDir().mkpath(path("out/src/sub")));
+    QCOMPARE(::mkfifo(QFile::encodeName(path("out/src/sub/c.txt")).constData(), 0600), 0);
+    UnZip uz;
+    QCOMPARE(uz.openArchive(path("f.zip")), UnZip::Ok);
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Unable to open .*out/src/sub/c.txt for writing$"));
+    QCOMPARE(uz.extractFile("src/sub/c.txt", path("out")), UnZip::OpenFailed);
 }
 
 void tst_UnZip::extractToDevice()

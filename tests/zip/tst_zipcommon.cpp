@@ -21,6 +21,8 @@ private slots:
     void dosTimeRoundTrip_data();
     void dosTimeRoundTrip();
     void dosTimeClamps();
+    void dosTimeFromSeconds_data();
+    void dosTimeFromSeconds();
     void invalidDosFieldsGiveInvalidTime();
     void cipherRoundTrip();
     void cipherKnownStream();
@@ -98,6 +100,39 @@ void tst_ZipCommon::dosTimeClamps()
     QCOMPARE(fromDosDateTime(t, d), QDateTime(QDate(1980, 1, 1), QTime(0, 0)));
     toDosDateTime(QDateTime(QDate(2200, 1, 1), QTime(12, 0)), &t, &d);
     QCOMPARE(fromDosDateTime(t, d).date(), QDate(2107, 12, 31));
+}
+
+void tst_ZipCommon::dosTimeFromSeconds_data()
+{
+    QTest::addColumn<qint64>("secs");
+    const QDateTime dosEpoch(QDate(1980, 1, 1), QTime(0, 0), Qt::UTC);
+    const QDateTime beyond(QDate(2108, 1, 1), QTime(0, 0), Qt::UTC);
+    QTest::newRow("long-before") << qint64(-4000000000000LL);
+    QTest::newRow("before-1970") << qint64(-1);
+    QTest::newRow("unix-epoch") << qint64(0);
+    QTest::newRow("last-before-dos") << dosEpoch.toSecsSinceEpoch() - 1;
+    QTest::newRow("dos-epoch") << dosEpoch.toSecsSinceEpoch();
+    QTest::newRow("leap-day-2000") << QDateTime(QDate(2000, 2, 29), QTime(23, 59, 59), Qt::UTC).toSecsSinceEpoch();
+    QTest::newRow("march-2100") << QDateTime(QDate(2100, 3, 1), QTime(0, 0, 1), Qt::UTC).toSecsSinceEpoch();
+    QTest::newRow("last-dos-second") << beyond.toSecsSinceEpoch() - 1;
+    QTest::newRow("first-past-dos") << beyond.toSecsSinceEpoch();
+    QTest::newRow("long-after") << qint64(4000000000000LL);
+    QRandomGenerator rng(1980);
+    for (int i = 0; i < 40; ++i) {
+        const qint64 secs = qint64(rng.bounded(quint32(4400000000LL / 4))) * 4 + rng.bounded(4);
+        QTest::addRow("random-%lld", secs) << secs;
+    }
+}
+
+void tst_ZipCommon::dosTimeFromSeconds()
+{
+    // The arithmetic gives what the QDateTime conversion gives.
+    QFETCH(qint64, secs);
+    quint16 t = 0, d = 0, refT = 0, refD = 0;
+    toDosDateTime(secs, &t, &d);
+    toDosDateTime(QDateTime::fromSecsSinceEpoch(secs, Qt::UTC), &refT, &refD);
+    QCOMPARE(t, refT);
+    QCOMPARE(d, refD);
 }
 
 void tst_ZipCommon::invalidDosFieldsGiveInvalidTime()
@@ -261,6 +296,14 @@ void tst_ZipCommon::safePath_data()
     QTest::newRow("drive") << "C:/a.txt" << false << "";
     QTest::newRow("dots-in-name") << "a..b/..c" << true << "a..b/..c";
     QTest::newRow("nul") << QStringLiteral("a") + QChar(0) + QStringLiteral("b") << false << "";
+    QTest::newRow("repeated-slash") << "dir//a.txt" << true << "dir/a.txt";
+    QTest::newRow("dot-last") << "dir/." << true << "dir";
+    QTest::newRow("only-dot") << "." << true << "";
+    QTest::newRow("hidden-directory") << ".cfg/a" << true << ".cfg/a";
+    QTest::newRow("three-dots") << ".../a" << true << ".../a";
+    QTest::newRow("dotdot-last") << "dir/.." << false << "";
+    QTest::newRow("drive-backslash") << "c:\\a.txt" << false << "";
+    QTest::newRow("colon-later") << "ab:c/d" << true << "ab:c/d";
 }
 
 void tst_ZipCommon::safePath()
