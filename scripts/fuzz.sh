@@ -70,12 +70,8 @@ run_one() {
         -artifact_prefix="$findings/")
     [[ -f "$root/fuzz/$t.dict" ]] && args+=(-dict="$root/fuzz/$t.dict")
     echo "fuzz: $t for ${secs} s (log: $out)" >&2
-    # Qt's JSON parser leaks on duplicate keys (lsan.supp): its frames, and with
-    # them the suppression, are seen only with the slow unwinder.
-    local options=$asan_options
-    [[ $t == jsonsettings ]] && options+=":fast_unwind_on_malloc=0"
     local rc=0
-    ASAN_OPTIONS=$options nice -n 10 "$build/bin/fuzz_$t" "${args[@]}" "$@" "$work" "$root/fuzz/corpus/$t" >"$out" 2>&1 || rc=$?
+    ASAN_OPTIONS=$asan_options nice -n 10 "$build/bin/fuzz_$t" "${args[@]}" "$@" "$work" "$root/fuzz/corpus/$t" >"$out" 2>&1 || rc=$?
     local runs cov ft corpus
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$out" | tail -n 1)
     cov=$(grep -o 'cov: [0-9]*' "$out" | tail -n 1 | cut -d' ' -f2)
