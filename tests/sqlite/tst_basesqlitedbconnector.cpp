@@ -370,7 +370,7 @@ private slots:
         QTest::newRow("damaged-schema")
             << QStringLiteral("sql:CREATE TABLE t(x); PRAGMA writable_schema=ON; "
                               "UPDATE sqlite_master SET sql='CREATE TABLE t(x' WHERE name='t';")
-                                        << false << QString() << "malformed database schema (t) - incomplete input";
+            << false << QString() << "malformed database schema (t) - incomplete input";
         QTest::newRow("missing/read-only") << QString() << true << "pw" << "unable to open database file";
     }
 
