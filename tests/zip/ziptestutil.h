@@ -4,6 +4,9 @@
 // Helpers shared by the zip tests: files with known content, tree
 // comparison, and running the outside archivers.
 
+#include <zip/zip.h>
+
+#include <QBuffer>
 #include <QByteArray>
 #include <QDir>
 #include <QDirIterator>
@@ -14,6 +17,8 @@
 #include <QStandardPaths>
 #include <QString>
 #include <QtEndian>
+
+#include <functional>
 
 namespace ziptest {
 
@@ -58,21 +63,18 @@ inline QByteArray randomBytes(int size, quint32 seed = 2)
     return out;
 }
 
-/// Relative path -> content of every file below `root`; directories get a
-/// trailing "/" and empty content.
-inline QMap<QString, QByteArray> tree(const QString &root)
+/// Relative path -> content of every file below `root`; directories (unless
+/// left out) get a trailing "/" and empty content.
+inline QMap<QString, QByteArray> tree(const QString &root, QDir::Filters kinds = QDir::Files | QDir::Dirs)
 {
     QMap<QString, QByteArray> files;
     const QDir base(root);
-    QDirIterator it(root, QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
+    QDirIterator it(root, kinds | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
-        const QString rel = base.relativeFilePath(path);
-        if (it.fileInfo().isDir())
-            files.insert(rel + QLatin1Char('/'), QByteArray());
-        else
-            files.insert(rel, readFile(path));
+        const bool dir = it.fileInfo().isDir();
+        files.insert(base.relativeFilePath(path) + (dir ? QStringLiteral("/") : QString()),
+                     dir ? QByteArray() : readFile(path));
     }
     return files;
 }
@@ -80,15 +82,50 @@ inline QMap<QString, QByteArray> tree(const QString &root)
 /// Only the files of tree().
 inline QMap<QString, QByteArray> fileTree(const QString &root)
 {
-    QMap<QString, QByteArray> files = tree(root);
-    for (auto it = files.begin(); it != files.end();) {
-        if (it.key().endsWith(QLatin1Char('/')))
-            it = files.erase(it);
-        else
-            ++it;
-    }
-    return files;
+    return tree(root, QDir::Files);
 }
+
+/// Writes files or directories into a new archive (named, or on a device);
+/// the first error.
+template <typename Target>
+Zip::ErrorCode zipFiles(Target target, const QStringList &paths,
+                        Zip::CompressionOptions options = Zip::IgnorePaths, Zip::CompressionLevel level = Zip::AutoFull)
+{
+    Zip zip;
+    Zip::ErrorCode ec = zip.createArchive(target);
+    if (ec == Zip::Ok)
+        ec = zip.addFiles(paths, QString(), options, level);
+    const Zip::ErrorCode closed = zip.closeArchive();
+    return ec != Zip::Ok ? ec : closed;
+}
+
+/// An archive in memory whose reads fail from `failAt` on (an error, or an
+/// early end), and which calls `onReach` when a read first passes `hookAt`.
+class FaultyDevice : public QBuffer
+{
+public:
+    enum Failure { Error, EarlyEnd };
+    qint64 failAt = -1;
+    Failure failure = Error;
+    qint64 hookAt = -1;
+    std::function<void()> onReach;
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override
+    {
+        if (hookAt >= 0 && pos() + maxSize > hookAt && onReach) {
+            auto hook = std::move(onReach);
+            onReach = nullptr;
+            hook();
+        }
+        if (failAt >= 0 && pos() + maxSize > failAt) {
+            if (pos() >= failAt)
+                return failure == Error ? -1 : 0;
+            maxSize = failAt - pos();
+        }
+        return QBuffer::readData(data, maxSize);
+    }
+};
 
 struct ToolResult
 {
