@@ -1,6 +1,7 @@
 #include <httpfileloader/httpfileloader.h>
 #include <workers/abstractworkerthread.h>
 
+#include "httptestutil.h"
 #include "nginxserver.h"
 
 #include <QCryptographicHash>
@@ -21,30 +22,6 @@
 #include <functional>
 
 namespace {
-
-QByteArray randomBytes(qint64 size, quint32 seed)
-{
-    QByteArray data(int(size), Qt::Uninitialized);
-    QRandomGenerator generator(seed);
-    for (char &c : data)
-        c = char(generator.generate() & 0xff);
-    return data;
-}
-
-QByteArray sha256(const QByteArray &data)
-{
-    return QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex();
-}
-
-QByteArray fileSha256(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray("missing");
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(&file);
-    return hash.result().toHex();
-}
 
 bool writeFile(const QString &path, const QByteArray &data)
 {

@@ -2,6 +2,8 @@
 // points of the headers or of the body, with a reset or a clean close, over
 // a file of many blocks. The download must end byte-identical (SHA-256)
 // within the retry budget.
+#include "httptestutil.h"
+
 #include <httpfileloader/httpfileloader.h>
 #include <workers/abstractworkerthread.h>
 
@@ -20,19 +22,6 @@
 #include <algorithm>
 
 namespace {
-
-QByteArray sha256(const QByteArray &data)
-{
-    return QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex();
-}
-
-QByteArray fileSha256(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray("missing");
-    return sha256(file.readAll());
-}
 
 enum class Cut { Headers, BodyReset, BodyClose, Mixed };
 
@@ -158,10 +147,7 @@ void tst_HttpLoaderFaults::cutConnectionsStillGiveTheFile()
 {
     QFETCH(int, cut);
     QFETCH(quint32, seed);
-    QByteArray data(3 * 256 * 1024 + 4321, Qt::Uninitialized);
-    QRandomGenerator content(seed);
-    for (char &c : data)
-        c = char(content.bounded(256));
+    const QByteArray data = randomBytes(3 * 256 * 1024 + 4321, seed);
     CuttingServer server(data, Cut(cut), seed);
     QTemporaryDir dir;
     const QString target = dir.filePath(QStringLiteral("file.bin"));
