@@ -231,6 +231,7 @@ void tst_XmlSettings::roundTrip_data()
     same("point", QPoint(-1, 9));
     same("invalid", QVariant());
     same("string-list", QStringList{"a", "", "@c"});
+    same("byte-array-list", QVariant::fromValue(QByteArrayList{"a", QByteArray(), QByteArray("\xff\x00", 2)}));
     same("variant-list", QVariantList{1, "x", QVariantMap{{"k", 2.5}}});
     same("datetime", QDateTime(QDate(2024, 2, 29), QTime(23, 59, 58, 123), Qt::UTC));
     // Numbers and booleans come back as their text.
@@ -470,13 +471,19 @@ void tst_XmlSettings::deepVariantPayloadIsRefused()
     const QByteArray deep = nestedListPayload(300000).toHex();
     const QString path = m_dir.filePath(QStringLiteral("deep.xml"));
     QVERIFY(writeFile(path, "<xml-settings><ok>@Variant(" + shallow + ")</ok><deep>@Variant(" + deep
-                                + ")</deep><huge>@Variant(00000009ffffff00)</huge></xml-settings>"));
+                                + ")</deep><huge>@Variant(00000009ffffff00)</huge>"
+                                  // String and byte array lists announcing 2^31-1 and 2^28-1 elements
+                                  "<strings>@Variant(0000000b7fffffff)</strings>"
+                                  "<byte-arrays>@Variant(000000310fffffff00000001)</byte-arrays>"
+                                  "</xml-settings>"));
     XmlSettings settings(path);
     QCOMPARE(settings.status(), QSettings::NoError);
     const QVariant ok = settings.value(QStringLiteral("ok"));
     QCOMPARE(ok, QVariant(QVariantList{QVariantList{QVariantList{7}}}));
     QVERIFY(settings.value(QStringLiteral("deep")).toList().isEmpty());
     QVERIFY(settings.value(QStringLiteral("huge")).toList().isEmpty());
+    QVERIFY(settings.value(QStringLiteral("strings")).toStringList().isEmpty());
+    QVERIFY(settings.value(QStringLiteral("byte-arrays")).value<QByteArrayList>().isEmpty());
 }
 
 // Stores of random names and values as the writer writes them, and the same
