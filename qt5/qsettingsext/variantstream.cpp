@@ -9,7 +9,7 @@
 
 namespace {
 // Type identifiers of the containers that hold QVariants; Qt 4 and Qt 5 use
-// the same numbers for them.
+// the same numbers for them (and for the string and byte array lists).
 constexpr quint32 mapType = QMetaType::QVariantMap;
 constexpr quint32 listType = QMetaType::QVariantList;
 constexpr quint32 hashType = QMetaType::QVariantHash;
@@ -41,6 +41,25 @@ QVariant loadContainer(QDataStream &stream, int depth)
     return QVariant(container);
 }
 
+// Lists of strings or byte arrays: Qt's own streaming reserves the announced
+// count at once, so a crafted count asks for gigabytes. Read element by element.
+template<typename List>
+QVariant loadList(QDataStream &stream)
+{
+    List list;
+    quint32 count = 0;
+    stream >> count;
+    for (quint32 i = 0; i < count && stream.status() == QDataStream::Ok; ++i) {
+        typename List::value_type element;
+        stream >> element;
+        if (stream.status() == QDataStream::Ok)
+            list.append(element);
+    }
+    if (stream.status() != QDataStream::Ok)
+        list.clear();
+    return QVariant::fromValue(list);
+}
+
 QVariant loadValue(QDataStream &stream, int depth)
 {
     if (depth > SettingsReadLimits::maxDepth) {
@@ -63,6 +82,10 @@ QVariant loadValue(QDataStream &stream, int depth)
         return loadContainer<QVariantHash>(stream, depth);
     case listType:
         return loadContainer<QVariantList>(stream, depth);
+    case QMetaType::QStringList:
+        return loadList<QStringList>(stream);
+    case QMetaType::QByteArrayList:
+        return loadList<QByteArrayList>(stream);
     default:
         break;
     }
