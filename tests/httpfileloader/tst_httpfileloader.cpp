@@ -224,22 +224,15 @@ void tst_HttpFileLoader::handlesOffsetsPast2GiB()
     // Sparse files: 3 GiB on paper, a few blocks on disk.
     const qint64 size = 3LL * 1024 * 1024 * 1024 + 4321;
     const QByteArray tail = randomBytes(300000, 11);
-    {
-        QFile source(m_nginx->rootDir() + QStringLiteral("/big.bin"));
-        QVERIFY(source.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        QVERIFY(source.resize(size - tail.size()));
-        QVERIFY(source.seek(size - tail.size()));
-        QCOMPARE(source.write(tail), qint64(tail.size()));
-    }
+    const auto sparse = [&](const QString &path, const QByteArray &end) {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.resize(size - tail.size())
+            && file.seek(size - tail.size()) && file.write(end) == end.size();
+    };
+    QVERIFY(sparse(m_nginx->rootDir() + QStringLiteral("/big.bin"), tail));
     const QString target = m_dir->filePath(QStringLiteral("big.bin"));
+    QVERIFY(sparse(target + QStringLiteral(".part"), tail.left(100000)));
     const qint64 offset = size - 200000;
-    {
-        QFile part(target + QStringLiteral(".part"));
-        QVERIFY(part.open(QIODevice::WriteOnly));
-        QVERIFY(part.resize(size - tail.size()));
-        QVERIFY(part.seek(size - tail.size()));
-        QCOMPARE(part.write(tail.left(100000)), qint64(100000));
-    }
 
     Run run(m_nginx->url(QStringLiteral("big.bin")), target, 65536);
     QVERIFY(run.exec());
