@@ -11,6 +11,9 @@
 #include <QHash>
 #include <QPointer>
 #include <QRandomGenerator>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QSslSocket>
 #include <QString>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -107,8 +110,30 @@ public:
     QStringList progressFiles;
 };
 
+// A listening socket that speaks TLS with the given certificate once one is set.
+class MaybeTlsServer : public QTcpServer
+{
+public:
+    QSslCertificate certificate;
+    QSslKey key;
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        if (certificate.isNull())
+            return QTcpServer::incomingConnection(descriptor);
+        auto *socket = new QSslSocket(this);
+        socket->setSocketDescriptor(descriptor);
+        socket->setLocalCertificate(certificate);
+        socket->setPrivateKey(key);
+        socket->startServerEncryption();
+        addPendingConnection(socket);
+    }
+};
+
 // A web server of a few lines whose answers the test scripts, for what a
-// real server will not do. One request per connection.
+// real server will not do. One request per connection; over TLS once
+// useTls() has given it a certificate.
 class ScriptedServer : public QObject
 {
 public:
@@ -133,9 +158,17 @@ public:
         });
     }
 
+    void useTls(const QSslCertificate &certificate, const QSslKey &key)
+    {
+        m_server.certificate = certificate;
+        m_server.key = key;
+    }
     QString url(const QString &path = QStringLiteral("/file.bin")) const
     {
-        return QStringLiteral("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(path);
+        return QStringLiteral("%1://127.0.0.1:%2%3")
+            .arg(m_server.certificate.isNull() ? QStringLiteral("http") : QStringLiteral("https"))
+            .arg(m_server.serverPort())
+            .arg(path);
     }
     QList<QByteArray> ranges() const
     {
@@ -201,7 +234,7 @@ private:
         m_handler(socket, request, requests.size() - 1);
     }
 
-    QTcpServer m_server;
+    MaybeTlsServer m_server;
     Handler m_handler;
     QHash<QTcpSocket *, QByteArray> m_buffers;
 };

@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QLoggingCategory>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -41,6 +42,7 @@ enum class Script {
     Changed,         // the remote file is replaced after the second block
     Redirect,        // "/moved.bin" redirects to "/file.bin"
     Refused,         // nothing listens on the port
+    Honest,          // every range as asked
 };
 
 // One scripted case: what the server does and what the loader must end with.
@@ -58,6 +60,7 @@ struct Case
     QList<int> progress;            // first progress values, or all of them
     bool progressExact = false;
     qint64 partSize = -1;           // side file left behind; -1: not checked
+    bool tls = false;               // HTTPS with a self-signed certificate
 
     Case() = default;
     Case(Script s, int block) : script(s), blockSize(block) {}
@@ -71,6 +74,7 @@ struct Case
     Case &asks(int n, const QList<QByteArray> &r = {}) { requests = n; ranges = r; return *this; }
     Case &asks(const QList<QByteArray> &r) { ranges = r; return *this; }
     Case &reports(const QList<int> &p, bool all = false) { progress = p; progressExact = all; return *this; }
+    Case &overTls() { tls = true; return *this; }
 };
 
 } // namespace
@@ -109,12 +113,29 @@ private:
 
     QScopedPointer<NginxServer> m_nginx;
     QScopedPointer<QTemporaryDir> m_dir;  // fresh for every test
+    QSslCertificate m_certificate;        // self-signed, for the HTTPS cases
+    QSslKey m_key;
 };
 
 void tst_HttpFileLoader::initTestCase()
 {
     // Passing tests print nothing: the loader's debug lines stay off.
     QLoggingCategory::setFilterRules(QStringLiteral("hfl.debug=false"));
+
+    QTemporaryDir tls;
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
+                   QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+                   QStringLiteral("/CN=orvel-test"), QStringLiteral("-keyout"), tls.filePath(QStringLiteral("key.pem")),
+                   QStringLiteral("-out"), tls.filePath(QStringLiteral("cert.pem"))});
+    QVERIFY2(openssl.waitForFinished(60000) && openssl.exitCode() == 0, openssl.readAllStandardError().constData());
+    QFile certificate(tls.filePath(QStringLiteral("cert.pem")));
+    QFile key(tls.filePath(QStringLiteral("key.pem")));
+    QVERIFY(certificate.open(QIODevice::ReadOnly) && key.open(QIODevice::ReadOnly));
+    m_certificate = QSslCertificate(&certificate, QSsl::Pem);
+    m_key = QSslKey(&key, QSsl::Rsa, QSsl::Pem);
+    QVERIFY(!m_certificate.isNull() && !m_key.isNull());
 }
 
 void tst_HttpFileLoader::cleanupTestCase()
@@ -395,6 +416,17 @@ void tst_HttpFileLoader::scripted_data()
         .asks({"bytes=0-10000", "bytes=0-10000"});
     QTest::newRow("connection-refused") << Case(Script::Refused, 65536)
         .warn(QStringLiteral("ConnectionRefusedError"), 5).fails(emptyThenPlain, 0);
+
+    // Certificate problems are accepted for the requests of the manager made at
+    // start only: after a timeout the new manager refuses the self-signed
+    // certificate, and the download gives up without a second request.
+    QTest::newRow("tls-errors-accepted-at-start") << Case(Script::Honest, 10000).ofSize(25000).overTls()
+        .warn(QStringLiteral("^SSL errors ignored \\("), 3).asks(3);
+    QTest::newRow("tls-errors-refused-after-timeout") << Case(Script::StallFirst, 10000).overTls().within(300)
+        .warn(QStringLiteral("^SSL errors ignored \\("))
+        .warn(QStringLiteral("^\"DOWNLOAD TIMEOUT\" \"https"))
+        .warn(QStringLiteral("^QNetworkReply::SslHandshakeFailedError \"SSL handshake failed\""), 4)
+        .fails(emptyThenPlain, 1);
 }
 
 void tst_HttpFileLoader::scripted()
@@ -448,10 +480,13 @@ void tst_HttpFileLoader::scripted()
                     "302 Found", {"Location: " + server.url().toLatin1(), "Content-Length: 0"}, {}));
             break;
         case Script::Refused:
+        case Script::Honest:
             break;
         }
         ScriptedServer::send(socket, ScriptedServer::rangeAnswer(asked, *content));
     });
+    if (c.tls)
+        server.useTls(m_certificate, m_key);
     const QString target = m_dir->filePath(QStringLiteral("file.bin"));
     if (!c.sideFile.isEmpty())
         QVERIFY(writeFile(target + QStringLiteral(".part"), c.sideFile));
