@@ -36,40 +36,29 @@ inline MosquittoConfig brokerConfig(const MosquittoBroker &broker, int mode = 0)
 
 // The worker reports its life and its connection losses as warnings: kept
 // here for the tests that check them, and out of the test log.
-struct WorkerLog
-{
-    QMutex mutex;
-    QStringList lines;
-    QtMessageHandler previous = nullptr;
+inline QMutex workerLogMutex;
+inline QStringList workerLogLines;
+inline QtMessageHandler previousMessageHandler = nullptr;
 
-    static WorkerLog &instance()
-    {
-        static WorkerLog log;
-        return log;
-    }
-    static void capture(QtMsgType type, const QMessageLogContext &context, const QString &text)
-    {
-        WorkerLog &log = instance();
-        if (context.file && QByteArray(context.file).contains("mosquitto")) {
-            QMutexLocker lock(&log.mutex);
-            log.lines << text;
-            return;
-        }
-        log.previous(type, context, text);
-    }
-    static void install() { instance().previous = qInstallMessageHandler(capture); }
-    static void uninstall() { qInstallMessageHandler(instance().previous); }
-    static QStringList take()
-    {
-        QMutexLocker lock(&instance().mutex);
-        return instance().lines;
-    }
-    static void clear()
-    {
-        QMutexLocker lock(&instance().mutex);
-        instance().lines.clear();
-    }
-};
+inline void captureWorkerLog(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (!context.file || !QByteArray(context.file).contains("mosquitto"))
+        return previousMessageHandler(type, context, text);
+    QMutexLocker lock(&workerLogMutex);
+    workerLogLines << text;
+}
+
+inline QStringList workerLog()
+{
+    QMutexLocker lock(&workerLogMutex);
+    return workerLogLines;
+}
+
+inline void clearWorkerLog()
+{
+    QMutexLocker lock(&workerLogMutex);
+    workerLogLines.clear();
+}
 
 // Records what arrives and answers a "<...>/request" with a "<...>/reply".
 class RecordingHandler : public BaseMosquittoHandler
@@ -95,19 +84,26 @@ protected:
     }
 };
 
+// What the controller's worker did, counted from its thread.
+struct WorkerCounts
+{
+    QAtomicInt clients; // built from scratch
+    QAtomicInt ticks;
+    QAtomicPointer<const QMetaObject> clientClass;
+};
+
 class CountingWorker : public MosquittoWorker
 {
 public:
-    using MosquittoWorker::MosquittoWorker;
-    QAtomicInt clients;
-    QAtomicInt *created = nullptr; // outlives the worker
-    QAtomicInt ticks;
-    QAtomicPointer<const QMetaObject> clientClass;
+    CountingWorker(const MosquittoConfig &config, const QStringList &topics, WorkerCounts &counts)
+        : MosquittoWorker(config, topics), m_counts(counts)
+    {
+    }
 
 protected:
     void doReconnect() override
     {
-        ticks.ref();
+        m_counts.ticks.ref();
         MosquittoWorker::doReconnect();
     }
     void createClient() override
@@ -115,12 +111,13 @@ protected:
         const bool had = client() != nullptr;
         MosquittoWorker::createClient();
         if (!had && client()) {
-            clients.ref();
-            if (created)
-                created->ref();
-            clientClass.storeRelease(client()->metaObject());
+            m_counts.clientClass.storeRelease(client()->metaObject());
+            m_counts.clients.ref();
         }
     }
+
+private:
+    WorkerCounts &m_counts; // outlives the worker
 };
 
 class TestController : public BaseMosquittoController
@@ -131,7 +128,7 @@ public:
     {
     }
     QPointer<CountingWorker> worker;
-    QAtomicInt createdClients;
+    WorkerCounts counts;
     MosquittoHandlersFactory *factory = nullptr;
     QString workerName;
 
@@ -141,8 +138,7 @@ public:
 protected:
     bool doStart() override
     {
-        auto *w = new CountingWorker(m_config, m_topics);
-        w->created = &createdClients;
+        auto *w = new CountingWorker(m_config, m_topics, counts);
         w->setObjectName(workerName);
         w->setWatchInterval(m_watchMs);
         worker = w;

@@ -20,7 +20,6 @@ class tst_MosquittoWorker : public QObject
 private slots:
     void initTestCase();
     void cleanupTestCase();
-    void init() { WorkerLog::clear(); }
 
     void clientIdFormat();
     void createFactoryWithoutWorker();
@@ -39,7 +38,7 @@ private:
 void tst_MosquittoWorker::initTestCase()
 {
     QtMosquittoClientBase::init();
-    WorkerLog::install();
+    previousMessageHandler = qInstallMessageHandler(captureWorkerLog);
     if (!MosquittoBroker::isAvailable())
         QSKIP("mosquitto is not installed");
     QVERIFY2(m_broker.start(), qPrintable(m_broker.log()));
@@ -49,7 +48,7 @@ void tst_MosquittoWorker::initTestCase()
 void tst_MosquittoWorker::cleanupTestCase()
 {
     m_broker.stop();
-    WorkerLog::uninstall();
+    qInstallMessageHandler(previousMessageHandler);
     QtMosquittoClientBase::release();
 }
 
@@ -131,7 +130,7 @@ void tst_MosquittoWorker::messagesReachEveryHandler()
 
     // The retained message arrives once the worker has subscribed.
     QTRY_COMPARE_WITH_TIMEOUT(plainMessages.count(), 1, 10000);
-    QCOMPARE(QByteArray(controller.worker->clientClass.loadAcquire()->className()), className);
+    QCOMPARE(QByteArray(controller.counts.clientClass.loadAcquire()->className()), className);
     QVERIFY(m_broker.publish(topic, QByteArray()));  // empty payload: dropped
     QVERIFY(m_broker.publish(topic, "one"));
     QVERIFY(m_broker.publish(topic, "two", {QStringLiteral("-q"), QStringLiteral("1")}));
@@ -180,7 +179,7 @@ void tst_MosquittoWorker::reconnectTimeoutRebuildsOpenConnection()
     controller.factory->registreExistingHandler(&echo);
     // Each new connection subscribes again and gets the retained message.
     QTRY_VERIFY_WITH_TIMEOUT(echo.seen.count() >= 3, 10000);
-    QTRY_VERIFY_WITH_TIMEOUT(controller.worker->clients.loadAcquire() >= 3, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(controller.counts.clients.loadAcquire() >= 3, 10000);
     controller.stop();
     QTRY_COMPARE(threadCount(), m_threadsAtStart);
     // Every client's connection was ended, the replaced ones and the last.
@@ -189,7 +188,7 @@ void tst_MosquittoWorker::reconnectTimeoutRebuildsOpenConnection()
     // of the DISCONNECT and logs "closed its connection".)
     const QRegularExpression ended(
         QStringLiteral("Client rebuilt_[0-9a-f]+ (disconnected|closed its connection)\\."));
-    QTRY_COMPARE(m_broker.log().count(ended), controller.createdClients.loadAcquire());
+    QTRY_COMPARE(m_broker.log().count(ended), controller.counts.clients.loadAcquire());
 }
 
 void tst_MosquittoWorker::zeroReconnectTimeoutKeepsOpenConnection()
@@ -205,15 +204,16 @@ void tst_MosquittoWorker::zeroReconnectTimeoutKeepsOpenConnection()
     controller.factory->registreExistingHandler(&echo);
     QTRY_COMPARE_WITH_TIMEOUT(echo.seen.count(), 1, 10000);
     // (A tick before the first acknowledgement may rebuild; none after it.)
-    const int clientsWhenConnected = controller.worker->clients.loadAcquire();
-    const int ticksWhenConnected = controller.worker->ticks.loadAcquire();
-    QTRY_VERIFY_WITH_TIMEOUT(controller.worker->ticks.loadAcquire() >= ticksWhenConnected + 10, 10000);
-    QCOMPARE(controller.worker->clients.loadAcquire(), clientsWhenConnected);
+    const int clientsWhenConnected = controller.counts.clients.loadAcquire();
+    const int ticksWhenConnected = controller.counts.ticks.loadAcquire();
+    QTRY_VERIFY_WITH_TIMEOUT(controller.counts.ticks.loadAcquire() >= ticksWhenConnected + 10, 10000);
+    QCOMPARE(controller.counts.clients.loadAcquire(), clientsWhenConnected);
     QCOMPARE(echo.seen.count(), 1);
 }
 
 void tst_MosquittoWorker::refusedConnectionIsLogged()
 {
+    clearWorkerLog();
     MosquittoBroker locked;
     MosquittoBroker::Options options;
     options.requirePassword = true;
@@ -222,10 +222,10 @@ void tst_MosquittoWorker::refusedConnectionIsLogged()
     const auto stopController = qScopeGuard([&] { controller.stop(); });
     controller.start();
     const QString expected = QStringLiteral("\"MOSQTUITTO ERROR: -1 (Connection Refused: not authorised.)\"");
-    QTRY_VERIFY_WITH_TIMEOUT(WorkerLog::take().contains(expected), 10000);
-    QVERIFY(WorkerLog::take().contains(QStringLiteral("START")));
+    QTRY_VERIFY_WITH_TIMEOUT(workerLog().contains(expected), 10000);
+    QVERIFY(workerLog().contains(QStringLiteral("START")));
     controller.stop();
-    QVERIFY(WorkerLog::take().contains(QStringLiteral("STOP")));
+    QVERIFY(workerLog().contains(QStringLiteral("STOP")));
     QTRY_COMPARE(threadCount(), m_threadsAtStart);
 }
 
