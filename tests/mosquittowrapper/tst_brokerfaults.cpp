@@ -19,9 +19,7 @@ public:
     LinePublisher(const MosquittoBroker &broker, const QByteArray &topic)
     {
         m_process.start(PeerProcess::findProgram(QStringLiteral("mosquitto_pub")),
-                        {QStringLiteral("-h"), broker.host(), QStringLiteral("-p"),
-                         QString::number(broker.port()), QStringLiteral("-t"),
-                         QString::fromUtf8(topic), QStringLiteral("-l")});
+                        broker.clientArguments(topic) << QStringLiteral("-l"));
         m_process.waitForStarted(10000);
     }
     ~LinePublisher()
