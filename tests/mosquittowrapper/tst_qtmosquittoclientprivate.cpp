@@ -57,7 +57,6 @@ private slots:
     void asyncConnectionCountsOnlyWithNetworkThread();
     void refusedTopicNamesTheOperation_data();
     void refusedTopicNamesTheOperation();
-    void refusedConnackArrivesAsUnknownWithText();
     void closedPortIsSystemErrorWithErrnoText();
 
 private:
@@ -196,25 +195,6 @@ void tst_QtMosquittoClientPrivate::refusedTopicNamesTheOperation()
     QCOMPARE(codeOf(errors), qtmosquitto::InvalidArguments);
     QCOMPARE(errors.at(0).at(1).toString(),
              operation + QLatin1String(": ") + QString::fromUtf8(mosquitto_strerror(MOSQ_ERR_INVAL)));
-}
-
-void tst_QtMosquittoClientPrivate::refusedConnackArrivesAsUnknownWithText()
-{
-    MosquittoBroker locked;
-    MosquittoBroker::Options options;
-    options.requirePassword = true;
-    QVERIFY2(locked.start(options), qPrintable(locked.log()));
-
-    QtMosquittoClientPrivate binding;
-    QSignalSpy connected(&binding, &QtMosquittoClientPrivate::connected);
-    QSignalSpy errors(&binding, &QtMosquittoClientPrivate::mosquittoError);
-    QVERIFY(binding.setOpts(MOSQ_OPT_PROTOCOL_VERSION, &protocol31));
-    QVERIFY(binding.mosquittoConnect(locked.host(), locked.port(), 60));
-    QVERIFY(pump(binding, [&] { return errors.count() >= 1; }));
-    QCOMPARE(codeOf(errors), qtmosquitto::UnknownError);
-    QCOMPARE(errors.at(0).at(1).toString(), QString::fromUtf8(mosquitto_connack_string(5)));
-    QCOMPARE(connected.count(), 0);
-    QVERIFY(!binding.isConnected());
 }
 
 void tst_QtMosquittoClientPrivate::closedPortIsSystemErrorWithErrnoText()
