@@ -26,8 +26,8 @@ private slots:
     void secondStartReplacesClientAndTimer();
     void messagesReachEveryHandler_data();
     void messagesReachEveryHandler();
-    void reconnectTimeoutRebuildsOpenConnection();
-    void zeroReconnectTimeoutKeepsOpenConnection();
+    void reconnectTimeoutOnOpenConnection_data();
+    void reconnectTimeoutOnOpenConnection();
     void refusedConnectionIsLogged();
 
 private:
@@ -165,18 +165,38 @@ void tst_MosquittoWorker::messagesReachEveryHandler()
     delete plain;
 }
 
-void tst_MosquittoWorker::reconnectTimeoutRebuildsOpenConnection()
+void tst_MosquittoWorker::reconnectTimeoutOnOpenConnection_data()
 {
+    QTest::addColumn<int>("timeoutMs");
+    QTest::addColumn<int>("watchMs");
+    QTest::newRow("elapsed-rebuilds") << 300 << 50;
+    QTest::newRow("zero-keeps") << 0 << 20;
+}
+
+void tst_MosquittoWorker::reconnectTimeoutOnOpenConnection()
+{
+    QFETCH(int, timeoutMs);
+    QFETCH(int, watchMs);
     MosquittoConfig c = brokerConfig(m_broker);
-    c.setReconnectTimeout(300);
-    TestController controller(c, {QStringLiteral("rebuild/t")}, 50);
-    controller.workerName = QStringLiteral("rebuilt");
+    c.setReconnectTimeout(timeoutMs);
+    TestController controller(c, {QStringLiteral("rebuild/t")}, watchMs);
+    controller.workerName = QStringLiteral("rebuilt%1").arg(timeoutMs);
     QVERIFY(m_broker.publish("rebuild/t", "again", retained));
     const auto clearRetained = qScopeGuard([&] { m_broker.publish("rebuild/t", QByteArray(), retained); });
     const auto stopController = qScopeGuard([&] { controller.stop(); });
     controller.start();
     RecordingHandler echo;
     controller.factory->registreExistingHandler(&echo);
+    QTRY_VERIFY_WITH_TIMEOUT(!echo.seen.isEmpty(), 10000);
+    if (timeoutMs == 0) {
+        // (A tick before the first acknowledgement may rebuild; none after it.)
+        const int clientsWhenConnected = controller.counts.clients.loadAcquire();
+        const int ticksWhenConnected = controller.counts.ticks.loadAcquire();
+        QTRY_VERIFY_WITH_TIMEOUT(controller.counts.ticks.loadAcquire() >= ticksWhenConnected + 10, 10000);
+        QCOMPARE(controller.counts.clients.loadAcquire(), clientsWhenConnected);
+        QCOMPARE(echo.seen.count(), 1);
+        return;
+    }
     // Each new connection subscribes again and gets the retained message.
     QTRY_VERIFY_WITH_TIMEOUT(echo.seen.count() >= 3, 10000);
     QTRY_VERIFY_WITH_TIMEOUT(controller.counts.clients.loadAcquire() >= 3, 10000);
@@ -187,28 +207,8 @@ void tst_MosquittoWorker::reconnectTimeoutRebuildsOpenConnection()
     // are still unread as libmosquitto closes, the broker sees a reset instead
     // of the DISCONNECT and logs "closed its connection".)
     const QRegularExpression ended(
-        QStringLiteral("Client rebuilt_[0-9a-f]+ (disconnected|closed its connection)\\."));
+        QStringLiteral("Client %1_[0-9a-f]+ (disconnected|closed its connection)\\.").arg(controller.workerName));
     QTRY_COMPARE(m_broker.log().count(ended), controller.counts.clients.loadAcquire());
-}
-
-void tst_MosquittoWorker::zeroReconnectTimeoutKeepsOpenConnection()
-{
-    MosquittoConfig c = brokerConfig(m_broker);
-    c.setReconnectTimeout(0);
-    TestController controller(c, {QStringLiteral("keep/t")}, 20);
-    QVERIFY(m_broker.publish("keep/t", "kept", retained));
-    const auto clearRetained = qScopeGuard([&] { m_broker.publish("keep/t", QByteArray(), retained); });
-    const auto stopController = qScopeGuard([&] { controller.stop(); });
-    controller.start();
-    RecordingHandler echo;
-    controller.factory->registreExistingHandler(&echo);
-    QTRY_COMPARE_WITH_TIMEOUT(echo.seen.count(), 1, 10000);
-    // (A tick before the first acknowledgement may rebuild; none after it.)
-    const int clientsWhenConnected = controller.counts.clients.loadAcquire();
-    const int ticksWhenConnected = controller.counts.ticks.loadAcquire();
-    QTRY_VERIFY_WITH_TIMEOUT(controller.counts.ticks.loadAcquire() >= ticksWhenConnected + 10, 10000);
-    QCOMPARE(controller.counts.clients.loadAcquire(), clientsWhenConnected);
-    QCOMPARE(echo.seen.count(), 1);
 }
 
 void tst_MosquittoWorker::refusedConnectionIsLogged()
