@@ -2,101 +2,15 @@
 // several times while a publisher keeps sending. The worker rebuilds its
 // client and subscribes again each time; once it is back, every QoS 0
 // message published reaches every handler, exactly once.
-#include <mosquittowrapper/basemosquittocontroller.h>
-#include <mosquittowrapper/basemosquittohandler.h>
-#include <mosquittowrapper/mosquittohandlersfactory.h>
-#include <mosquittowrapper/mosquittoworker.h>
-#include <mosquittowrapper/qtmosquittoclientbase.h>
-#include <workers/abstractworkerthread.h>
+#include "mosquittotestkit.h"
 
-#include "mosquittobroker.h"
-
-#include <QDir>
 #include <QElapsedTimer>
-#include <QMutex>
-#include <QPointer>
 #include <QProcess>
 #include <QScopeGuard>
-#include <QSet>
 #include <QTest>
 #include <QTimer>
 
 namespace {
-
-int threadCount()
-{
-    return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).count();
-}
-
-// The worker reports connection losses as warnings: expected here, kept out
-// of the test log.
-QtMessageHandler previousHandler = nullptr;
-void quietWorker(QtMsgType type, const QMessageLogContext &context, const QString &text)
-{
-    if (context.file && QByteArray(context.file).contains("mosquitto"))
-        return;
-    previousHandler(type, context, text);
-}
-
-// Counts what arrives, by payload.
-class CountingHandler : public BaseMosquittoHandler
-{
-    Q_OBJECT
-public:
-    QHash<QByteArray, int> seen;
-
-protected:
-    void processMessage(MosquittoMessage msg) override
-    {
-        ++seen[msg.payload()];
-        BaseMosquittoHandler::processMessage(msg);
-    }
-};
-
-class CountingWorker : public MosquittoWorker
-{
-    Q_OBJECT
-public:
-    using MosquittoWorker::MosquittoWorker;
-    QAtomicInt *clients = nullptr; // outlives the worker
-
-protected:
-    void createClient() override
-    {
-        const bool had = client() != nullptr;
-        MosquittoWorker::createClient();
-        if (!had && client() && clients)
-            clients->ref();
-    }
-};
-
-class Controller : public BaseMosquittoController
-{
-    Q_OBJECT
-public:
-    Controller(const MosquittoConfig &config, const QStringList &topics)
-        : m_config(config), m_topics(topics)
-    {
-    }
-    MosquittoHandlersFactory *factory = nullptr;
-    QAtomicInt clients;
-
-protected:
-    bool doStart() override
-    {
-        auto *worker = new CountingWorker(m_config, m_topics);
-        worker->clients = &clients;
-        worker->setWatchInterval(100);
-        AbstractWorkerThread *thread = addWorkerToThread(worker);
-        factory = createFactory(worker);
-        thread->start();
-        return true;
-    }
-
-private:
-    MosquittoConfig m_config;
-    QStringList m_topics;
-};
 
 // mosquitto_pub reading one message per line from its standard input.
 class LinePublisher
@@ -105,9 +19,7 @@ public:
     LinePublisher(const MosquittoBroker &broker, const QByteArray &topic)
     {
         m_process.start(PeerProcess::findProgram(QStringLiteral("mosquitto_pub")),
-                        {QStringLiteral("-h"), broker.host(), QStringLiteral("-p"),
-                         QString::number(broker.port()), QStringLiteral("-t"),
-                         QString::fromUtf8(topic), QStringLiteral("-l")});
+                        broker.clientArguments(topic) << QStringLiteral("-l"));
         m_process.waitForStarted(10000);
     }
     ~LinePublisher()
@@ -154,14 +66,14 @@ private slots:
 void tst_BrokerFaults::initTestCase()
 {
     QtMosquittoClientBase::init();
-    previousHandler = qInstallMessageHandler(quietWorker);
+    previousMessageHandler = qInstallMessageHandler(captureWorkerLog);
     if (!MosquittoBroker::isAvailable())
         QSKIP("mosquitto is not installed");
 }
 
 void tst_BrokerFaults::cleanupTestCase()
 {
-    qInstallMessageHandler(previousHandler);
+    qInstallMessageHandler(previousMessageHandler);
     QtMosquittoClientBase::release();
 }
 
@@ -179,18 +91,14 @@ void tst_BrokerFaults::brokerKilledWhileMessagesFlow()
     MosquittoBroker broker;
     QVERIFY2(broker.start(), qPrintable(broker.log()));
 
-    MosquittoConfig config;
-    config.setHost(broker.host());
-    config.setPort(broker.port());
+    MosquittoConfig config = brokerConfig(broker, mode);
     config.setKeepAlive(5);
-    config.setMode(mode);
-    config.setSyncLoopInterval(2);
-    Controller controller(config, {QStringLiteral("flow/#")});
+    TestController controller(config, {QStringLiteral("flow/#")}, 100);
     const auto stopController = qScopeGuard([&] { controller.stop(); });
     controller.start();
     QVERIFY(controller.factory);
-    CountingHandler first;
-    CountingHandler second;
+    RecordingHandler first;
+    RecordingHandler second;
     controller.factory->registreExistingHandler(&first);
     controller.factory->registreExistingHandler(&second);
 
@@ -201,9 +109,9 @@ void tst_BrokerFaults::brokerKilledWhileMessagesFlow()
         broker.publish("flow/probe", probe);
         QElapsedTimer wait;
         wait.start();
-        while (wait.elapsed() < 300 && !first.seen.contains(probe))
+        while (wait.elapsed() < 300 && !first.counts.contains(probe))
             QTest::qWait(10);
-        return first.seen.contains(probe);
+        return first.counts.contains(probe);
     };
     QTRY_VERIFY_WITH_TIMEOUT(subscribed(), 15000);
 
@@ -224,7 +132,7 @@ void tst_BrokerFaults::brokerKilledWhileMessagesFlow()
         QVERIFY2(broker.restart(), qPrintable(broker.log()));
         QTRY_VERIFY_WITH_TIMEOUT(subscribed(), 15000);
     }
-    QVERIFY2(controller.clients.loadAcquire() >= 2, "the worker never rebuilt its client");
+    QVERIFY2(controller.counts.clients.loadAcquire() >= 2, "the worker never rebuilt its client");
 
     // After recovery nothing is lost.
     const int count = 500;
@@ -232,17 +140,17 @@ void tst_BrokerFaults::brokerKilledWhileMessagesFlow()
     for (int i = 0; i < count; ++i)
         after.send("after-" + QByteArray::number(i));
     QVERIFY(after.finish());
-    const auto allArrived = [&](const CountingHandler &handler) {
+    const auto allArrived = [&](const RecordingHandler &handler) {
         for (int i = 0; i < count; ++i) {
-            if (!handler.seen.contains("after-" + QByteArray::number(i)))
+            if (!handler.counts.contains("after-" + QByteArray::number(i)))
                 return false;
         }
         return true;
     };
     QTRY_VERIFY_WITH_TIMEOUT(allArrived(first) && allArrived(second), 15000);
-    for (const CountingHandler *handler : {&first, &second}) {
+    for (const RecordingHandler *handler : {&first, &second}) {
         for (int i = 0; i < count; ++i)
-            QCOMPARE(handler->seen.value("after-" + QByteArray::number(i)), 1);
+            QCOMPARE(handler->counts.value("after-" + QByteArray::number(i)), 1);
     }
 
     controller.stop();

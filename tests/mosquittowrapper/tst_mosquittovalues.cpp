@@ -13,7 +13,6 @@ class tst_MosquittoValues : public QObject
 private slots:
     void messageFromRecord_data();
     void messageFromRecord();
-    void nullRecordGivesDefaults();
     void knownTopicIsSharedOnlyWhenEqual();
     void messageEquality();
     void configDefaults();
@@ -49,13 +48,11 @@ void tst_MosquittoValues::messageFromRecord()
     QFETCH(int, qos);
     QFETCH(bool, retain);
 
-    QByteArray topicBytes = topic;
-    QByteArray payloadBytes = payload;
     mosquitto_message record{};
     record.mid = 42;
-    record.topic = topic.isNull() ? nullptr : topicBytes.data();
-    record.payload = payloadBytes.data();
-    record.payloadlen = payloadBytes.size();
+    record.topic = topic.isNull() ? nullptr : topic.data();
+    record.payload = payload.data();
+    record.payloadlen = payload.size();
     record.qos = qos;
     record.retain = retain;
 
@@ -66,14 +63,7 @@ void tst_MosquittoValues::messageFromRecord()
     QTEST(msg.qos(), "expectedQos");
     QTEST(msg.retain(), "expectedRetain");
     QTEST(msg.isValid(), "valid");
-}
-
-void tst_MosquittoValues::nullRecordGivesDefaults()
-{
-    const MosquittoMessage msg(static_cast<const mosquitto_message *>(nullptr));
-    QCOMPARE(msg, MosquittoMessage());
-    QVERIFY(!msg.isValid());
-    QCOMPARE(msg.id(), 0);
+    QCOMPARE(MosquittoMessage(static_cast<const mosquitto_message *>(nullptr)), MosquittoMessage());
 }
 
 void tst_MosquittoValues::knownTopicIsSharedOnlyWhenEqual()
@@ -113,10 +103,7 @@ void tst_MosquittoValues::messageEquality()
 void tst_MosquittoValues::configDefaults()
 {
     const MosquittoConfig c;
-    QCOMPARE(c.cleanSession(), true);
-    QCOMPARE(c.useMessagesQueue(), false);
-    QCOMPARE(c.useTopicsQueue(), false);
-    QCOMPARE(c.useSsl(), false);
+    QVERIFY(c.cleanSession() && !c.useMessagesQueue() && !c.useTopicsQueue() && !c.useSsl());
     QCOMPARE(c.host(), QStringLiteral("localhost"));
     QCOMPARE(c.port(), quint16(1883));
     QCOMPARE(c.keepAlive(), 120);
@@ -126,9 +113,7 @@ void tst_MosquittoValues::configDefaults()
     QCOMPARE(c.syncLoopTimeout(), 0);
     QCOMPARE(c.syncLoopInterval(), 100);
     QCOMPARE(c.reconnectTimeout(), 259200000);
-    QCOMPARE(c.proxy().type(), QNetworkProxy::DefaultProxy);
-    QVERIFY(c.proxy().hostName().isEmpty());
-    QCOMPARE(c.proxy().port(), quint16(0));
+    QCOMPARE(c.proxy(), QNetworkProxy());
     QVERIFY(c.userName().isEmpty() && c.password().isEmpty() && c.bindAddress().isEmpty());
 }
 
@@ -139,7 +124,6 @@ void tst_MosquittoValues::configModeIsZeroOrOne_data()
     QTest::newRow("one") << 1 << 1;
     QTest::newRow("two") << 2 << 0;
     QTest::newRow("minus-one") << -1 << 0;
-    QTest::newRow("zero") << 0 << 0;
 }
 
 void tst_MosquittoValues::configModeIsZeroOrOne()
@@ -153,36 +137,32 @@ void tst_MosquittoValues::configModeIsZeroOrOne()
 
 void tst_MosquittoValues::configEqualityCoversEveryField()
 {
-    using Change = std::function<void(MosquittoConfig &)>;
-    const QList<QPair<const char *, Change>> changes = {
-        {"cleanSession", [](MosquittoConfig &c) { c.setCleanSession(false); }},
-        {"useMessagesQueue", [](MosquittoConfig &c) { c.setUseMessagesQueue(true); }},
-        {"useTopicsQueue", [](MosquittoConfig &c) { c.setUseTopicsQueue(true); }},
-        {"useSsl", [](MosquittoConfig &c) { c.setUseSsl(true); }},
-        {"userName", [](MosquittoConfig &c) { c.setUserName(QStringLiteral("u")); }},
-        {"password", [](MosquittoConfig &c) { c.setPassword(QStringLiteral("p")); }},
-        {"host", [](MosquittoConfig &c) { c.setHost(QStringLiteral("h")); }},
-        {"port", [](MosquittoConfig &c) { c.setPort(1); }},
-        {"keepAlive", [](MosquittoConfig &c) { c.setKeepAlive(1); }},
-        {"bindAddress", [](MosquittoConfig &c) { c.setBindAddress(QStringLiteral("b")); }},
-        {"proxy",
-         [](MosquittoConfig &c) {
-             c.setProxy(QNetworkProxy(QNetworkProxy::Socks5Proxy, QStringLiteral("p"), 1080));
-         }},
-        {"maxInfliteMessages", [](MosquittoConfig &c) { c.setMaxInfliteMessages(1); }},
-        {"msgRetrySet", [](MosquittoConfig &c) { c.setMsgRetrySet(1); }},
-        {"mode", [](MosquittoConfig &c) { c.setMode(1); }},
-        {"syncLoopTimeout", [](MosquittoConfig &c) { c.setSyncLoopTimeout(1); }},
-        {"syncLoopInterval", [](MosquittoConfig &c) { c.setSyncLoopInterval(1); }},
-        {"reconnectTimeout", [](MosquittoConfig &c) { c.setReconnectTimeout(1); }},
+    using C = MosquittoConfig;
+    const QString s = QStringLiteral("x");
+    const QList<QPair<const char *, std::function<void(C &)>>> changes = {
+        {"cleanSession", [](C &c) { c.setCleanSession(false); }},
+        {"useMessagesQueue", [](C &c) { c.setUseMessagesQueue(true); }},
+        {"useTopicsQueue", [](C &c) { c.setUseTopicsQueue(true); }},
+        {"useSsl", [](C &c) { c.setUseSsl(true); }},
+        {"userName", [&](C &c) { c.setUserName(s); }},
+        {"password", [&](C &c) { c.setPassword(s); }},
+        {"host", [&](C &c) { c.setHost(s); }},
+        {"port", [](C &c) { c.setPort(1); }},
+        {"keepAlive", [](C &c) { c.setKeepAlive(1); }},
+        {"bindAddress", [&](C &c) { c.setBindAddress(s); }},
+        {"proxy", [&](C &c) { c.setProxy(QNetworkProxy(QNetworkProxy::Socks5Proxy, s, 1080)); }},
+        {"maxInfliteMessages", [](C &c) { c.setMaxInfliteMessages(1); }},
+        {"msgRetrySet", [](C &c) { c.setMsgRetrySet(1); }},
+        {"mode", [](C &c) { c.setMode(1); }},
+        {"syncLoopTimeout", [](C &c) { c.setSyncLoopTimeout(1); }},
+        {"syncLoopInterval", [](C &c) { c.setSyncLoopInterval(1); }},
+        {"reconnectTimeout", [](C &c) { c.setReconnectTimeout(1); }},
     };
-    const MosquittoConfig base;
+    const C base;
     for (const auto &change : changes) {
-        MosquittoConfig other = base;
-        QVERIFY2(other == base, change.first);
+        C other = base;
         change.second(other);
-        QVERIFY2(other != base, change.first);
-        QVERIFY2(base == MosquittoConfig(), change.first);
+        QVERIFY2(other != base && base == C(), change.first);
     }
 }
 

@@ -2,9 +2,8 @@
 #include <mosquittowrapper/qtmosquittoclientasync.h>
 #include <mosquittowrapper/qtmosquittoclientsync.h>
 
-#include "mosquittobroker.h"
+#include "mosquittotestkit.h"
 
-#include <QDir>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>
@@ -20,30 +19,30 @@ enum class Kind { Sync, Async, Threaded };
 std::unique_ptr<QtMosquittoClientBase> makeClient(Kind kind, const MosquittoConfig &config,
                                                   const QByteArray &id)
 {
-    switch (kind) {
-    case Kind::Sync:
+    if (kind == Kind::Sync)
         return std::make_unique<QtMosquittoClientSync>(config, id);
-    case Kind::Async:
+    if (kind == Kind::Async)
         return std::make_unique<QtMosquittoClientAsync>(config, id);
-    case Kind::Threaded:
-        return std::make_unique<QtMosquittoClient>(config, id);
-    }
-    return nullptr;
+    return std::make_unique<QtMosquittoClient>(config, id);
 }
 
-int threadCount()
+MosquittoMessage message(const QByteArray &topic, const QByteArray &payload, int qos = 0)
 {
-    return QDir(QStringLiteral("/proc/self/task"))
-        .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
-        .count();
+    MosquittoMessage msg;
+    msg.setTopic(topic);
+    msg.setPayload(payload);
+    msg.setQos(qos);
+    return msg;
 }
+
+const QList<QPair<const char *, Kind>> kinds = {
+    {"sync", Kind::Sync}, {"async", Kind::Async}, {"threaded", Kind::Threaded}};
 
 void addKinds()
 {
     QTest::addColumn<int>("kind");
-    QTest::newRow("sync") << int(Kind::Sync);
-    QTest::newRow("async") << int(Kind::Async);
-    QTest::newRow("threaded") << int(Kind::Threaded);
+    for (const auto &kind : kinds)
+        QTest::newRow(kind.first) << int(kind.second);
 }
 
 } // namespace
@@ -63,15 +62,14 @@ private slots:
     void credentialsOnlyWhenBothAreSet();
     void asyncOpenOnOpenClientCloses();
     void asyncOpenWhileConnectingDoesNotSpin();
-    void syncCloseWithoutConnectionEmitsNothing();
-    void syncPublishAfterLostConnectionFails();
+    void syncCloseAndPublishWithoutConnection();
     void threadedPublishWhileClosedReturnsTrue();
     void threadedDestructionEndsThreadAndConnection();
     void httpProxyIsIgnoredSocks5IsUsed();
 
 private:
-    MosquittoConfig config(const MosquittoBroker &broker) const;
     MosquittoBroker m_broker;
+    MosquittoBroker m_locked; // refuses anonymous clients
     int m_threadsAtStart = 0;
 };
 
@@ -81,30 +79,24 @@ void tst_QtMosquittoClients::initTestCase()
     if (!MosquittoBroker::isAvailable())
         QSKIP("mosquitto is not installed");
     QVERIFY2(m_broker.start(), qPrintable(m_broker.log()));
+    MosquittoBroker::Options options;
+    options.requirePassword = true;
+    QVERIFY2(m_locked.start(options), qPrintable(m_locked.log()));
     m_threadsAtStart = threadCount();
 }
 
 void tst_QtMosquittoClients::cleanupTestCase()
 {
     m_broker.stop();
+    m_locked.stop();
     QtMosquittoClientBase::release();
-}
-
-MosquittoConfig tst_QtMosquittoClients::config(const MosquittoBroker &broker) const
-{
-    MosquittoConfig c;
-    c.setHost(broker.host());
-    c.setPort(broker.port());
-    c.setKeepAlive(30);
-    c.setSyncLoopInterval(2);
-    return c;
 }
 
 void tst_QtMosquittoClients::connectPublishSubscribeReceive()
 {
     QFETCH(int, kind);
     const QByteArray topic = "clients/" + QByteArray::number(kind);
-    auto client = makeClient(Kind(kind), config(m_broker), "roundtrip-" + QByteArray::number(kind));
+    auto client = makeClient(Kind(kind), brokerConfig(m_broker), "roundtrip-" + QByteArray::number(kind));
     QSignalSpy opened(client.get(), &QtMosquittoClientBase::opened);
     QSignalSpy closed(client.get(), &QtMosquittoClientBase::closed);
     QSignalSpy received(client.get(), &QtMosquittoClientBase::recieved);
@@ -121,10 +113,7 @@ void tst_QtMosquittoClients::connectPublishSubscribeReceive()
     QCOMPARE(received.at(0).at(0).value<MosquittoMessage>().payload(), QByteArray("marker"));
     QVERIFY(received.at(0).at(0).value<MosquittoMessage>().retain());
 
-    MosquittoMessage msg;
-    msg.setTopic(topic);
-    msg.setPayload(QByteArray("\x00\x01 binary \xff", 11));
-    msg.setQos(1);
+    const MosquittoMessage msg = message(topic, QByteArray("\x00\x01 binary \xff", 11), 1);
     QVERIFY(client->publish(msg));
     QTRY_COMPARE_WITH_TIMEOUT(received.count(), 2, 5000);
     const auto back = received.at(1).at(0).value<MosquittoMessage>();
@@ -147,13 +136,14 @@ void tst_QtMosquittoClients::closeIsACleanDisconnect()
 {
     QFETCH(int, kind);
     const QByteArray id = "clean-" + QByteArray::number(kind);
-    auto client = makeClient(Kind(kind), config(m_broker), id);
+    auto client = makeClient(Kind(kind), brokerConfig(m_broker), id);
     QSignalSpy opened(client.get(), &QtMosquittoClientBase::opened);
     client->open();
     QVERIFY(opened.wait(5000));
     client->close();
     // The broker got the DISCONNECT (so it would not publish a will), rather
-    // than seeing the socket drop.
+    // than seeing the socket drop. (Kept apart from the round trip: with an
+    // UNSUBACK still unread as libmosquitto closes, the broker sees a reset.)
     const QString clean = QStringLiteral("Client %1 disconnected.").arg(QString::fromUtf8(id));
     QTRY_VERIFY_WITH_TIMEOUT(m_broker.log().contains(clean), 5000);
     QVERIFY(!m_broker.log().contains(QStringLiteral("Client %1 closed its connection.").arg(QString::fromUtf8(id))));
@@ -167,8 +157,6 @@ void tst_QtMosquittoClients::credentialsOnlyWhenBothAreSet_data()
     QTest::addColumn<bool>("accepted");
     const QString user = MosquittoBroker::Options().user;
     const QString password = MosquittoBroker::Options().password;
-    const QList<QPair<const char *, Kind>> kinds = {
-        {"sync", Kind::Sync}, {"async", Kind::Async}, {"threaded", Kind::Threaded}};
     for (const auto &kind : kinds) {
         QTest::addRow("%s-none", kind.first) << int(kind.second) << QString() << QString() << false;
         QTest::addRow("%s-user-only", kind.first)
@@ -179,6 +167,7 @@ void tst_QtMosquittoClients::credentialsOnlyWhenBothAreSet_data()
     }
 }
 
+// A refusal arrives with libmosquitto's CONNACK text, through every client kind.
 void tst_QtMosquittoClients::credentialsOnlyWhenBothAreSet()
 {
     QFETCH(int, kind);
@@ -186,12 +175,7 @@ void tst_QtMosquittoClients::credentialsOnlyWhenBothAreSet()
     QFETCH(QString, password);
     QFETCH(bool, accepted);
 
-    MosquittoBroker locked;
-    MosquittoBroker::Options options;
-    options.requirePassword = true;
-    QVERIFY2(locked.start(options), qPrintable(locked.log()));
-
-    MosquittoConfig c = config(locked);
+    MosquittoConfig c = brokerConfig(m_locked);
     c.setUserName(user);
     c.setPassword(password);
     auto client = makeClient(Kind(kind), c, "credentials");
@@ -214,7 +198,7 @@ void tst_QtMosquittoClients::credentialsOnlyWhenBothAreSet()
 
 void tst_QtMosquittoClients::asyncOpenOnOpenClientCloses()
 {
-    QtMosquittoClientAsync client(config(m_broker), "open-twice");
+    QtMosquittoClientAsync client(brokerConfig(m_broker), "open-twice");
     QSignalSpy opened(&client, &QtMosquittoClientBase::opened);
     client.open();
     QVERIFY(opened.wait(5000));
@@ -226,7 +210,7 @@ void tst_QtMosquittoClients::asyncOpenOnOpenClientCloses()
 void tst_QtMosquittoClients::asyncOpenWhileConnectingDoesNotSpin()
 {
     // Nothing listens: libmosquitto's thread keeps trying in the background.
-    MosquittoConfig c = config(m_broker);
+    MosquittoConfig c = brokerConfig(m_broker);
     c.setPort(PeerProcess::freePort());
     QtMosquittoClientAsync client(c, "connecting");
     QSignalSpy errors(&client, &QtMosquittoClientBase::error);
@@ -242,40 +226,28 @@ void tst_QtMosquittoClients::asyncOpenWhileConnectingDoesNotSpin()
     client.close();
 }
 
-void tst_QtMosquittoClients::syncCloseWithoutConnectionEmitsNothing()
-{
-    QtMosquittoClientSync client(config(m_broker), "never-open");
-    QSignalSpy closed(&client, &QtMosquittoClientBase::closed);
-    client.close();
-    QCoreApplication::processEvents();
-    QCOMPARE(closed.count(), 0);
-}
-
-void tst_QtMosquittoClients::syncPublishAfterLostConnectionFails()
+void tst_QtMosquittoClients::syncCloseAndPublishWithoutConnection()
 {
     MosquittoBroker broker;
     QVERIFY2(broker.start(), qPrintable(broker.log()));
-    QtMosquittoClientSync client(config(broker), "lost");
+    QtMosquittoClientSync client(brokerConfig(broker), "lost");
     QSignalSpy opened(&client, &QtMosquittoClientBase::opened);
     QSignalSpy closed(&client, &QtMosquittoClientBase::closed);
+    client.close(); // never opened: nothing to report
+    QCoreApplication::processEvents();
+    QCOMPARE(closed.count(), 0);
     client.open();
     QVERIFY(opened.wait(5000));
     broker.kill();
     QVERIFY(closed.wait(5000));
-    MosquittoMessage msg;
-    msg.setTopic("t");
-    msg.setPayload("p");
-    QVERIFY(!client.publish(msg));
+    QVERIFY(!client.publish(message("t", "p")));
 }
 
 void tst_QtMosquittoClients::threadedPublishWhileClosedReturnsTrue()
 {
-    QtMosquittoClient client(config(m_broker), "closed-publish");
+    QtMosquittoClient client(brokerConfig(m_broker), "closed-publish");
     QSignalSpy errors(&client, &QtMosquittoClientBase::error);
-    MosquittoMessage msg;
-    msg.setTopic("t");
-    msg.setPayload("p");
-    QVERIFY(client.publish(msg));
+    QVERIFY(client.publish(message("t", "p")));
     QVERIFY(!client.isOpen());
     QSignalSpy opened(&client, &QtMosquittoClientBase::opened);
     client.open();
@@ -291,7 +263,7 @@ void tst_QtMosquittoClients::threadedDestructionEndsThreadAndConnection()
     // Threads of earlier clients may still be on their way out.
     QTRY_COMPARE(threadCount(), m_threadsAtStart);
     const int before = threadCount();
-    auto client = std::make_unique<QtMosquittoClient>(config(m_broker), "threaded-gone");
+    auto client = std::make_unique<QtMosquittoClient>(brokerConfig(m_broker), "threaded-gone");
     QSignalSpy opened(client.get(), &QtMosquittoClientBase::opened);
     client->open();
     QVERIFY(opened.wait(5000));
@@ -307,7 +279,7 @@ void tst_QtMosquittoClients::threadedDestructionEndsThreadAndConnection()
 
 void tst_QtMosquittoClients::httpProxyIsIgnoredSocks5IsUsed()
 {
-    MosquittoConfig viaHttp = config(m_broker);
+    MosquittoConfig viaHttp = brokerConfig(m_broker);
     viaHttp.setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), 1));
     QtMosquittoClientAsync direct(viaHttp, "http-proxy");
     QSignalSpy opened(&direct, &QtMosquittoClientBase::opened);
@@ -317,7 +289,7 @@ void tst_QtMosquittoClients::httpProxyIsIgnoredSocks5IsUsed()
 
     QTcpServer socks;
     QVERIFY(socks.listen(QHostAddress::LocalHost));
-    MosquittoConfig viaSocks = config(m_broker);
+    MosquittoConfig viaSocks = brokerConfig(m_broker);
     viaSocks.setProxy(QNetworkProxy(QNetworkProxy::Socks5Proxy, QStringLiteral("127.0.0.1"),
                                     socks.serverPort()));
     QtMosquittoClientSync proxied(viaSocks, "socks-proxy");

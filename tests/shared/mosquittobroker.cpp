@@ -16,9 +16,11 @@ MosquittoBroker::~MosquittoBroker()
 
 bool MosquittoBroker::isAvailable()
 {
-    return !PeerProcess::findProgram(QStringLiteral("mosquitto")).isEmpty()
-           && !PeerProcess::findProgram(QStringLiteral("mosquitto_pub")).isEmpty()
-           && !PeerProcess::findProgram(QStringLiteral("mosquitto_sub")).isEmpty();
+    for (const char *program : {"mosquitto", "mosquitto_pub", "mosquitto_sub"}) {
+        if (PeerProcess::findProgram(QLatin1String(program)).isEmpty())
+            return false;
+    }
+    return true;
 }
 
 bool MosquittoBroker::writeConfig()
@@ -76,16 +78,6 @@ bool MosquittoBroker::restart()
                         m_port);
 }
 
-void MosquittoBroker::kill()
-{
-    m_peer.kill();
-}
-
-void MosquittoBroker::stop()
-{
-    m_peer.stop();
-}
-
 QString MosquittoBroker::log() const
 {
     QString text = m_peer.log();
@@ -95,24 +87,24 @@ QString MosquittoBroker::log() const
     return text;
 }
 
-bool MosquittoBroker::isRunning() const
+QStringList MosquittoBroker::clientArguments(const QByteArray &topic) const
 {
-    return m_peer.isRunning();
+    QStringList args{QStringLiteral("-h"), host(), QStringLiteral("-p"), QString::number(m_port),
+                     QStringLiteral("-t"), QString::fromUtf8(topic)};
+    if (m_options.requirePassword)
+        args << QStringLiteral("-u") << m_options.user << QStringLiteral("-P") << m_options.password;
+    return args;
 }
 
 bool MosquittoBroker::publish(const QByteArray &topic, const QByteArray &payload,
                               const QStringList &extra) const
 {
-    QProcess pub;
-    QStringList args{QStringLiteral("-h"), host(), QStringLiteral("-p"), QString::number(m_port),
-                     QStringLiteral("-t"), QString::fromUtf8(topic)};
+    QStringList args = clientArguments(topic) + extra;
     if (payload.isEmpty())
         args << QStringLiteral("-n");
     else
         args << QStringLiteral("-m") << QString::fromUtf8(payload);
-    if (m_options.requirePassword)
-        args << QStringLiteral("-u") << m_options.user << QStringLiteral("-P") << m_options.password;
-    args << extra;
+    QProcess pub;
     pub.start(PeerProcess::findProgram(QStringLiteral("mosquitto_pub")), args);
     return pub.waitForFinished(10000) && pub.exitStatus() == QProcess::NormalExit
            && pub.exitCode() == 0;
@@ -121,13 +113,7 @@ bool MosquittoBroker::publish(const QByteArray &topic, const QByteArray &payload
 QStringList MosquittoBroker::subscribeArguments(const QByteArray &topic, int count,
                                                 int timeoutSec) const
 {
-    QStringList args{QStringLiteral("-h"), host(),
-                     QStringLiteral("-p"), QString::number(m_port),
-                     QStringLiteral("-t"), QString::fromUtf8(topic),
-                     QStringLiteral("-C"), QString::number(count),
-                     QStringLiteral("-W"), QString::number(timeoutSec),
-                     QStringLiteral("-F"), QStringLiteral("%r %q %t %p")};
-    if (m_options.requirePassword)
-        args << QStringLiteral("-u") << m_options.user << QStringLiteral("-P") << m_options.password;
-    return args;
+    return clientArguments(topic)
+           << QStringLiteral("-C") << QString::number(count) << QStringLiteral("-W")
+           << QString::number(timeoutSec) << QStringLiteral("-F") << QStringLiteral("%r %q %t %p");
 }

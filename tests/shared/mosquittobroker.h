@@ -42,9 +42,9 @@ public:
     /// Starts again with the last options, on the same port.
     bool restart();
     /// SIGKILL: the clients see their connections drop.
-    void kill();
-    void stop();
-    bool isRunning() const;
+    void kill() { m_peer.kill(); }
+    void stop() { m_peer.stop(); }
+    bool isRunning() const { return m_peer.isRunning(); }
 
     QString host() const { return QStringLiteral("127.0.0.1"); }
     quint16 port() const { return m_port; }
@@ -52,6 +52,8 @@ public:
     /// What the broker printed and logged so far.
     QString log() const;
 
+    /// "-h <host> -p <port> -t <topic>" and the credentials, for mosquitto_pub or _sub.
+    QStringList clientArguments(const QByteArray &topic) const;
     /// mosquitto_pub, blocking. Extra arguments such as "-r" or "-q 1".
     bool publish(const QByteArray &topic, const QByteArray &payload,
                  const QStringList &extra = QStringList()) const;
