@@ -1,20 +1,20 @@
 #ifndef ORVEL_TESTS_SQLITETESTDB_H
 #define ORVEL_TESTS_SQLITETESTDB_H
 
-// Shared by the SQLite tests: a connector subclass with switchable upgrade
-// and repair behaviour, a message capture and the sqlite3 shell.
+// Shared by the SQLite tests: a connector with switchable upgrade and repair
+// that logs its hook calls, a message capture, the sqlite3 shell and numbered
+// database files in a temporary directory.
 
 #include <sqlite/basesqlitedbconnector.h>
 
-#include <QFile>
 #include <QMap>
 #include <QProcess>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QThreadStorage>
-#include <QDebug>
 #include <QVariant>
 
 // Use counters live for the whole process, as a host keeps them: Qt hands the
@@ -28,9 +28,16 @@ inline QThreadStorage<int> &newCounter()
     return counters[next];
 }
 
-inline QString threadHex()
+inline QString threadHex() { return QString::number(reinterpret_cast<quintptr>(QThread::currentThreadId()), 16); }
+
+inline QString sqlite3Shell() { return QStandardPaths::findExecutable(QStringLiteral("sqlite3")); }
+
+// A new file name in the program's temporary directory, below `subdir` if given.
+inline QString newPath(const QString &subdir = QString())
 {
-    return QString::number(reinterpret_cast<quintptr>(QThread::currentThreadId()), 16);
+    static QTemporaryDir dir;
+    static int files = 0;
+    return dir.filePath((subdir.isEmpty() ? subdir : subdir + QLatin1Char('/')) + QStringLiteral("db%1.sqlite").arg(++files));
 }
 
 inline bool writeFile(const QString &path, const QByteArray &data)
@@ -43,7 +50,7 @@ inline bool writeFile(const QString &path, const QByteArray &data)
 inline QString sqlite3(const QString &file, const QString &sql)
 {
     QProcess shell;
-    shell.start(QStandardPaths::findExecutable(QStringLiteral("sqlite3")), {QStringLiteral("-batch"), file, sql});
+    shell.start(sqlite3Shell(), {QStringLiteral("-batch"), file, sql});
     if (!shell.waitForFinished(10000) || shell.exitCode() != 0)
         return QString();
     const QString output = QString::fromUtf8(shell.readAllStandardOutput()).trimmed();
@@ -56,7 +63,6 @@ class MessageCapture
 public:
     MessageCapture() : m_previous(qInstallMessageHandler(collect)) { s_messages.clear(); }
     ~MessageCapture() { qInstallMessageHandler(m_previous); }
-
     static QStringList messages(QtMsgType type) { return s_messages.value(type); }
 
 private:
@@ -81,22 +87,15 @@ public:
 
     QString path;
     QString connectionSuffix;
-    qint32 expected = 3;
     Upgrade upgradeMode = Upgrade::Works;
     Repair repairMode = Repair::None;
-    QString userName;
     QString pass;
-
-    int reads = 0;
-    int updates = 0;
-    int repairs = 0;
-    QList<bool> attachedWhileOpen; // one entry per call of the hook
-    QList<qint32> updatedFrom;
-    EMetadataState lastState = MetadataOk;
+    // The hooks called: "read", "update<from>", "repair<state>", "attach<open>".
+    QStringList calls;
 
     QString dbFilePath() override { return path; }
     QString connectionName() override { return name() + QLatin1Char('-') + threadHex() + connectionSuffix; }
-    qint32 dbVersion() override { return expected; }
+    qint32 dbVersion() override { return 3; }
 
     // Runs statements separated by ";"; false at the first that fails.
     bool exec(const QString &statements)
@@ -109,12 +108,12 @@ public:
     }
 
 protected:
-    QString user() const override { return userName; }
+    QString user() const override { return QStringLiteral("operator"); }
     QString password() const override { return pass; }
 
     bool readDbVersion(qint32 &version, EMetadataState &state) override
     {
-        ++reads;
+        calls << QStringLiteral("read");
         QSqlQuery query(db());
         state = MetadataMissing;
         if (!db().isOpen() || !query.exec(QStringLiteral("SELECT value FROM metadata WHERE key = 'version'")))
@@ -125,39 +124,26 @@ protected:
         bool ok = false;
         const qint32 stored = query.value(0).toString().toInt(&ok);
         state = ok ? MetadataOk : MetadataCorrupted;
-        if (ok)
-            version = stored;
+        version = ok ? stored : version;
         return ok;
     }
 
     bool updateDb(qint32 fromVersion) override
     {
-        ++updates;
-        updatedFrom << fromVersion;
-        return upgradeMode == Upgrade::StaysOld || (upgradeMode == Upgrade::Works && writeVersion(expected));
+        calls << QStringLiteral("update%1").arg(fromVersion);
+        return upgradeMode == Upgrade::StaysOld || (upgradeMode == Upgrade::Works && writeVersion(3));
     }
 
     bool processMetadataState(EMetadataState state, QString &error) override
     {
-        ++repairs;
-        lastState = state;
-        switch (repairMode) {
-        case Repair::CreatesMetadata:
-            return writeVersion(expected);
-        case Repair::CreatesOldMetadata:
-            return writeVersion(expected - 2);
-        case Repair::Pretends:
-            return true;
-        case Repair::SetsError:
+        calls << QStringLiteral("repair%1").arg(state);
+        if (repairMode == Repair::SetsError)
             error = QStringLiteral("metadata locked by the service tool");
-            return false;
-        case Repair::None:
-            break;
-        }
-        return false;
+        return repairMode == Repair::Pretends || (repairMode == Repair::CreatesMetadata && writeVersion(3))
+               || (repairMode == Repair::CreatesOldMetadata && writeVersion(1));
     }
 
-    void attacheDatabases() override { attachedWhileOpen << db().isOpen(); }
+    void attacheDatabases() override { calls << QStringLiteral("attach%1").arg(db().isOpen()); }
 
 private:
     bool writeVersion(qint32 version)

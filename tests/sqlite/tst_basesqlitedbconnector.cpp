@@ -2,117 +2,95 @@
 
 #include <QScopeGuard>
 #include <QSemaphore>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QThreadPool>
 #include <QtConcurrent>
+
+namespace {
+const QString checking = QStringLiteral("Database checking error. Try restart the application");
+enum Call { TwoArgs, NoUpgrade, Upgrades, UpgradeFails, UpgradeStaysOld };
+} // namespace
 
 class tst_BaseSqliteDbConnector : public QObject
 {
     Q_OBJECT
 
-private:
-    QTemporaryDir m_dir;
-    int m_fileNo = 0;
-
-    QString newPath(const QString &subdir = QString())
-    {
-        return m_dir.filePath((subdir.isEmpty() ? QString() : subdir + QLatin1Char('/'))
-                              + QStringLiteral("db%1.sqlite").arg(++m_fileNo));
-    }
-
 private slots:
     void initTestCase()
     {
-        QVERIFY2(m_dir.isValid(), qPrintable(m_dir.errorString()));
         QVERIFY2(QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE")), "QSQLITE driver missing");
-        QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("sqlite3")).isEmpty(), "sqlite3 shell missing");
+        QVERIFY2(!sqlite3Shell().isEmpty(), "sqlite3 shell missing");
     }
 
     void objectNameNamesDatabaseThreadAndMode()
     {
         QThread *thread = QThread::currentThread();
-        const QString threadName = thread->objectName();
-        const auto restore = qScopeGuard([&] { thread->setObjectName(threadName); });
+        const auto restore = qScopeGuard([thread, name = thread->objectName()] { thread->setObjectName(name); });
         thread->setObjectName(QStringLiteral("worker-7"));
-        const QString prefix = QStringLiteral("stock") + threadHex() + QStringLiteral("worker-7");
         // Any mode other than ReadOnlyMode is read-write.
         for (const int mode : {1, 0, 7})
             QCOMPARE(TestDb("stock", QString(), nullptr, TestDb::ConnectionMode(mode)).objectName(),
-                     prefix + (mode ? "-RW" : "-RO"));
+                     "stock" + threadHex() + "worker-7" + (mode ? "-RW" : "-RO"));
     }
 
     void checkVersion_data()
     {
         QTest::addColumn<QString>("setup"); // SQL for the file, "missing", "empty" or "no-path"
-        QTest::addColumn<bool>("threeArgs");
-        QTest::addColumn<bool>("upgrade");
-        QTest::addColumn<int>("upgradeMode");
-        QTest::addColumn<int>("repairMode");
+        QTest::addColumn<int>("call");
+        QTest::addColumn<int>("repair");
         QTest::addColumn<int>("result");
         QTest::addColumn<int>("version");
         QTest::addColumn<QString>("error");
-        QTest::addColumn<QList<int>>("calls"); // reads, updates, repairs
+        QTest::addColumn<QString>("calls");
 
         const QString tooNew = QStringLiteral("The database requires a application update.");
-        const QString checking = QStringLiteral("Database checking error. Try restart the application");
-        const auto meta = [](const QString &v) {
-            return QStringLiteral("CREATE TABLE metadata(key TEXT PRIMARY KEY, value TEXT);"
-                                  "INSERT INTO metadata VALUES('version', '%1');").arg(v);
-        };
+        const QString table = QStringLiteral("CREATE TABLE metadata(key TEXT PRIMARY KEY, value TEXT);");
+        const QString v1 = table + "INSERT INTO metadata VALUES('version', '1');";
         const QString noMeta = QStringLiteral("CREATE TABLE t(x);");
-        const auto row = [](const QByteArray &tag, const QString &setup, bool three, bool upgrade, Upgrade up,
-                            Repair repair, int result, int version, const QString &error, const QList<int> &calls) {
-            QTest::newRow(tag.constData()) << setup << three << upgrade << int(up) << int(repair) << result
-                                           << version << error << calls;
+        const auto row = [](const QByteArray &tag, const QString &setup, Call call, Repair repair, int result,
+                            int version, const QString &error, const char *calls) {
+            QTest::newRow(tag.constData()) << setup << int(call) << int(repair) << result << version << error
+                                           << QString::fromLatin1(calls);
         };
-        const Upgrade works = Upgrade::Works;
-        const Repair none = Repair::None;
-
-        for (const bool three : {false, true}) {
-            const QByteArray v = three ? "/3" : "/2";
-            const int repaired = three ? 1 : 0;
-            row("no-path" + v, "no-path", three, true, works, none, 1, -1, "Database name is empty", {0, 0, 0});
-            row("missing-file" + v, "missing", three, true, works, none, 4, -1, QString(), {0, 0, 0});
-            row("empty-file" + v, "empty", three, true, works, none, 4, -1, QString(), {0, 0, 0});
-            row("equal" + v, meta("3"), three, true, works, none, 0, 3, QString(), {1, 0, 0});
-            row("newer" + v, meta("4"), three, true, works, none, 3, 4, tooNew, {1, 0, 0});
-            row("no-metadata" + v, noMeta, three, true, works, none, 1, -1, checking, {1, 0, repaired});
-            row("unreadable-version" + v, meta("three"), three, true, works, none, 1, -1, checking, {1, 0, repaired});
+        for (const Call call : {TwoArgs, Upgrades}) {
+            const QByteArray v = call == TwoArgs ? "/2" : "/3";
+            row("no-path" + v, "no-path", call, Repair::None, 1, -1, "Database name is empty", "");
+            row("missing-file" + v, "missing", call, Repair::None, 4, -1, QString(), "");
+            row("empty-file" + v, "empty", call, Repair::None, 4, -1, QString(), "");
+            row("equal" + v, table + "INSERT INTO metadata VALUES('version', '3');", call, Repair::None, 0, 3,
+                QString(), "read");
+            row("newer" + v, table + "INSERT INTO metadata VALUES('version', '4');", call, Repair::None, 3, 4, tooNew,
+                "read");
+            // Without a repair the default gives up at once.
+            row("no-metadata" + v, noMeta, call, Repair::None, 1, -1, checking, call == TwoArgs ? "read" : "read repair1");
         }
-        row("older/2", meta("1"), false, true, works, none, 2, 1, "The database is too old.", {1, 0, 0});
-        row("older/3-upgrade-works", meta("1"), true, true, works, none, 0, 3, QString(), {2, 1, 0});
-        row("older/3-upgrade-fails", meta("1"), true, true, Upgrade::Fails, none, 1, 1, checking, {1, 1, 0});
-        row("older/3-upgrade-stays-old", meta("1"), true, true, Upgrade::StaysOld, none, 1, 1, checking, {2, 1, 0});
-        row("older/3-no-upgrade", meta("1"), true, false, works, none, 1, 1, checking, {1, 0, 0});
-        row("no-metadata/3-repaired", noMeta, true, true, works, Repair::CreatesMetadata, 0, 3, QString(), {2, 0, 1});
-        row("no-metadata/3-repaired-old-then-upgraded", noMeta, true, true, works, Repair::CreatesOldMetadata, 0, 3,
-            QString(), {3, 1, 1});
-        row("empty-metadata/3-repair-sets-error", "CREATE TABLE metadata(key TEXT PRIMARY KEY, value TEXT);", true,
-            true, works, Repair::SetsError, 1, -1, "metadata locked by the service tool", {1, 0, 1});
+        row("older/2", v1, TwoArgs, Repair::None, 2, 1, "The database is too old.", "read");
+        row("older/3-upgrade-works", v1, Upgrades, Repair::None, 0, 3, QString(), "read update1 read");
+        row("older/3-upgrade-fails", v1, UpgradeFails, Repair::None, 1, 1, checking, "read update1");
+        row("older/3-upgrade-stays-old", v1, UpgradeStaysOld, Repair::None, 1, 1, checking, "read update1 read");
+        row("older/3-no-upgrade", v1, NoUpgrade, Repair::None, 1, 1, checking, "read");
+        row("no-metadata/3-repaired", noMeta, Upgrades, Repair::CreatesMetadata, 0, 3, QString(), "read repair1 read");
+        row("no-metadata/3-repaired-old-then-upgraded", noMeta, Upgrades, Repair::CreatesOldMetadata, 0, 3, QString(),
+            "read repair1 read update1 read");
+        row("empty-metadata/3-repair-sets-error", table, Upgrades, Repair::SetsError, 1, -1,
+            "metadata locked by the service tool", "read repair2");
     }
 
     void checkVersion()
     {
         QFETCH(QString, setup);
-        QFETCH(bool, threeArgs);
-        QFETCH(bool, upgrade);
-        QFETCH(int, upgradeMode);
-        QFETCH(int, repairMode);
+        QFETCH(int, call);
+        QFETCH(int, repair);
         QFETCH(int, result);
-        QFETCH(int, version);
-        QFETCH(QString, error);
-        QFETCH(QList<int>, calls);
 
         const QString path = setup == QLatin1String("no-path") ? QString() : newPath();
         if (setup == QLatin1String("empty"))
             QVERIFY(writeFile(path, QByteArray()));
         else if (setup != QLatin1String("missing") && !path.isEmpty())
             QVERIFY(!sqlite3(path, setup).isNull());
-
         TestDb db(QStringLiteral("versions"), path);
-        db.upgradeMode = Upgrade(upgradeMode);
-        db.repairMode = Repair(repairMode);
+        db.upgradeMode = call == UpgradeFails ? Upgrade::Fails : call == UpgradeStaysOld ? Upgrade::StaysOld : Upgrade::Works;
+        db.repairMode = Repair(repair);
         if (path.isEmpty()) {
             QTest::ignoreMessage(QtCriticalMsg, "Database name is empty");
         } else {
@@ -120,18 +98,14 @@ private slots:
             QVERIFY(db.db().isOpen());
         }
         const auto release = qScopeGuard([&] { db.release(); });
+        db.calls.clear();
 
         qint32 stored = -1;
         QString text;
-        const int got = threeArgs ? db.checkVersion(stored, text, upgrade) : db.checkVersion(stored, text);
-        QCOMPARE(got, result);
-        QCOMPARE(stored, version);
-        QCOMPARE(text, error);
-        QCOMPARE((QList<int>{db.reads, db.updates, db.repairs}), calls);
-        if (db.repairs && setup.startsWith(QLatin1String("CREATE TABLE t")))
-            QCOMPARE(db.lastState, BaseSqliteDbConnector::MetadataMissing);
-        if (db.updates)
-            QCOMPARE(db.updatedFrom.first(), 1);
+        QCOMPARE(call == TwoArgs ? db.checkVersion(stored, text) : db.checkVersion(stored, text, call != NoUpgrade), result);
+        QTEST(int(stored), "version");
+        QTEST(text, "error");
+        QTEST(db.calls.join(QLatin1Char(' ')), "calls");
     }
 
     // A repair that never makes the version readable ends, per call.
@@ -143,13 +117,13 @@ private slots:
         db.init();
         const auto release = qScopeGuard([&] { db.release(); });
         for (int round = 1; round <= 2; ++round) {
+            db.calls.clear();
             QTest::ignoreMessage(QtWarningMsg, "METADATA STILL UNREADABLE AFTER 3 REPAIRS");
             qint32 version = -1;
             QString error;
             QCOMPARE(db.checkVersion(version, error, true), BaseSqliteDbConnector::VersionCheckError);
-            QCOMPARE(error, QStringLiteral("Database checking error. Try restart the application"));
-            QCOMPARE(db.repairs, round * BaseSqliteDbConnector::MaxMetadataRepairs);
-            QCOMPARE(db.reads, round * (BaseSqliteDbConnector::MaxMetadataRepairs + 1));
+            QCOMPARE(error, checking);
+            QCOMPARE(db.calls.join(QLatin1Char(' ')), QStringLiteral("read repair1 read repair1 read repair1 read"));
         }
     }
 
@@ -168,7 +142,7 @@ private slots:
         second.init();
         QCOMPARE(counter.localData(), 2);
         QVERIFY(hasMarker(second));
-        QCOMPARE(second.attachedWhileOpen, QList<bool>{true}); // the hook runs on a joined connection too
+        QCOMPARE(second.calls, QStringList{"attach1"}); // the hook runs on a joined connection too
 
         // Nested use of one object keeps its handle until its own last release.
         second.init();
@@ -181,7 +155,6 @@ private slots:
         QCOMPARE(counter.localData(), 1);
         QVERIFY(!second.db().isValid());
         QVERIFY(hasMarker(first));
-
         first.release();
         QCOMPARE(counter.localData(), 0);
         QVERIFY(!QSqlDatabase::contains(connection));
@@ -190,7 +163,6 @@ private slots:
 
         // Another round starts from a fresh connection.
         first.init();
-        QCOMPARE(counter.localData(), 1);
         QVERIFY(!hasMarker(first));
         first.release();
         QVERIFY(!QSqlDatabase::contains(connection));
@@ -218,35 +190,54 @@ private slots:
         QVERIFY(!QSqlDatabase::contains(db.connectionName()));
     }
 
-    // Opened fresh (its directory made on the way), or joined after someone
-    // closed it: either way with the busy timeout and enforced foreign keys.
-    void opensWithBusyTimeoutAndForeignKeys()
+    // Opened fresh (its directory made on the way), joined after someone
+    // closed it, or read-only at a path a file URI must escape: with the busy
+    // timeout and enforced foreign keys, and no writes when read-only.
+    void opensWithOptions_data()
     {
+        QTest::addColumn<int>("mode"); // -1: read-write, joined after a close
+        QTest::addColumn<QString>("options");
+        QTest::addColumn<QString>("refusal");
+        const QString busy = QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000");
+        QTest::newRow("fresh") << int(TestDb::ReadWriteMode) << busy << "FOREIGN KEY";
+        QTest::newRow("rejoined-after-close") << -1 << busy << "FOREIGN KEY";
+        QTest::newRow("read-only") << int(TestDb::ReadOnlyMode) << busy + ";QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI"
+                                   << "readonly";
+    }
+
+    void opensWithOptions()
+    {
+        QFETCH(int, mode);
+        QFETCH(QString, refusal);
         QThreadStorage<int> &counter = newCounter();
-        TestDb first(QStringLiteral("options"), newPath(QStringLiteral("a/b/c")), &counter);
-        TestDb second(QStringLiteral("options"), first.path, &counter);
+        TestDb first(QStringLiteral("options"), newPath(QStringLiteral("a/read only #1 %41?")), &counter),
+            second(QStringLiteral("options"), first.path, &counter),
+            readOnly(QStringLiteral("options-ro"), first.path, nullptr, TestDb::ReadOnlyMode);
         first.init();
-        const auto release = qScopeGuard([&] { second.release(); first.release(); });
-        QCOMPARE(first.db().connectOptions(), QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
-        QCOMPARE(first.db().databaseName(), first.path);
         QCOMPARE(first.db().hostName(), QStringLiteral("localhost"));
-        QVERIFY(first.exec(QStringLiteral("CREATE TABLE parent(id INTEGER PRIMARY KEY);"
-                                          "CREATE TABLE child(p INTEGER REFERENCES parent(id));")));
-        for (TestDb *db : {&first, &second}) {
-            if (db == &second) {
-                first.db().close();
-                second.init();
-            }
-            QSqlQuery query(db->db());
-            QVERIFY(!query.exec(QStringLiteral("INSERT INTO child VALUES(42);")));
-            QVERIFY2(query.lastError().databaseText().contains(QLatin1String("FOREIGN KEY")),
-                     qPrintable(query.lastError().text()));
-        }
+        QVERIFY(first.exec(QStringLiteral("CREATE TABLE parent(id INTEGER PRIMARY KEY); INSERT INTO parent VALUES(1);"
+                                          "CREATE TABLE child(p INTEGER REFERENCES parent(id)); INSERT INTO child VALUES(1);")));
+        TestDb *db = mode == -1 ? &second : mode == TestDb::ReadOnlyMode ? &readOnly : &first;
+        if (mode == -1)
+            first.db().close();
+        db->init();
+        const auto release = qScopeGuard([&] { db->release(); first.release(); });
+        QVERIFY(db->db().isOpen());
+        QTEST(db->db().connectOptions(), "options");
+        const QString name = db->db().databaseName();
+        QVERIFY2(mode ? name == first.path : name.startsWith(QLatin1String("file://"))
+                                                  && name.endsWith(QLatin1String("?mode=ro&cache=private")), qPrintable(name));
+        QSqlQuery query(db->db());
+        QVERIFY(query.exec(QStringLiteral("SELECT p FROM child;")) && query.next());
+        query.finish();
+        QVERIFY(!query.exec(QStringLiteral("INSERT INTO child VALUES(42);")));
+        QVERIFY2(query.lastError().databaseText().contains(refusal), qPrintable(query.lastError().text()));
+        QCOMPARE(sqlite3(first.path, QStringLiteral("SELECT group_concat(p) FROM child;")), QStringLiteral("1"));
     }
 
     void unusableDirectoryStopsInit()
     {
-        const QString blocker = m_dir.filePath(QStringLiteral("plain-file"));
+        const QString blocker = newPath();
         QVERIFY(writeFile(blocker, "x"));
         QThreadStorage<int> &counter = newCounter();
         TestDb db(QStringLiteral("blocked"), blocker + QStringLiteral("/sub/x.db"), &counter);
@@ -254,27 +245,17 @@ private slots:
         db.init();
         QVERIFY(!QSqlDatabase::contains(db.connectionName()));
         QVERIFY(!counter.hasLocalData());
-        QCOMPARE(db.attachedWhileOpen, QList<bool>());
+        QCOMPARE(db.calls, QStringList());
     }
 
-    void threadsWorkAtOnceOnOneFile_data()
-    {
-        QTest::addColumn<QString>("journal");
-        QTest::newRow("rollback-journal") << QStringLiteral("DELETE");
-        QTest::newRow("wal") << QStringLiteral("WAL");
-    }
-
+    // Each thread has its own connection (counted in one storage) and waits
+    // for the others' locks within the busy timeout.
     void threadsWorkAtOnceOnOneFile()
     {
-        QFETCH(QString, journal);
         const QString path = newPath();
-        QVERIFY(!sqlite3(path, QStringLiteral("PRAGMA journal_mode=%1; CREATE TABLE rows(thread TEXT, n INTEGER);")
-                                   .arg(journal)).isNull());
-
-        constexpr int threads = 4;
-        constexpr int single = 40; // autocommit inserts per thread
-        constexpr int batches = 4; // transactions of 20 rows per thread
-        QThreadStorage<int> &counter = newCounter(); // one storage: each thread counts only its own users
+        QVERIFY(!sqlite3(path, QStringLiteral("CREATE TABLE rows(thread TEXT, n INTEGER);")).isNull());
+        constexpr int threads = 4, rows = 120; // per thread: 20 autocommit inserts, then 20 in one transaction, ...
+        QThreadStorage<int> &counter = newCounter();
         QThreadPool pool;
         pool.setMaxThreadCount(threads);
         QSemaphore ready, go;
@@ -284,33 +265,25 @@ private slots:
                 QStringList errors;
                 TestDb db(QStringLiteral("busy"), path, &counter);
                 db.init();
-                if (!db.db().isOpen())
-                    return {QStringLiteral("not open")};
-                if (counter.localData() != 1)
-                    errors << QStringLiteral("counter %1").arg(counter.localData());
+                if (!db.db().isOpen() || counter.localData() != 1)
+                    return {QStringLiteral("not open alone")};
                 const QString name = db.connectionName();
                 ready.release();
                 go.acquire();
-                QSqlQuery insert(db.db());
+                QSqlQuery insert(db.db()), read(db.db());
                 insert.prepare(QStringLiteral("INSERT INTO rows VALUES(?, ?);"));
-                const auto add = [&](int n) {
+                for (int n = 0; n < rows; ++n) {
+                    const bool batch = n / 20 % 2 == 1;
+                    if (batch && n % 20 == 0 && !db.exec(QStringLiteral("BEGIN IMMEDIATE;")))
+                        errors << QStringLiteral("BEGIN failed");
                     insert.addBindValue(name);
                     insert.addBindValue(n);
                     if (!insert.exec())
                         errors << insert.lastError().text();
-                };
-                for (int n = 0; n < single; ++n) {
-                    add(n);
-                    QSqlQuery read(db.db());
-                    if (!read.exec(QStringLiteral("SELECT count(*) FROM rows;")) || !read.next())
+                    if (!batch && (!read.exec(QStringLiteral("SELECT count(*) FROM rows;")) || !read.next()))
                         errors << read.lastError().text();
-                }
-                for (int b = 0; b < batches; ++b) {
-                    if (!db.exec(QStringLiteral("BEGIN IMMEDIATE;")))
-                        errors << QStringLiteral("BEGIN failed");
-                    for (int n = 0; n < 20; ++n)
-                        add(1000 + b * 20 + n);
-                    if (!db.exec(QStringLiteral("COMMIT;")))
+                    read.finish();
+                    if (batch && n % 20 == 19 && !db.exec(QStringLiteral("COMMIT;")))
                         errors << QStringLiteral("COMMIT failed");
                 }
                 insert.finish();
@@ -325,34 +298,7 @@ private slots:
         for (auto &future : futures)
             QCOMPARE(future.result(), QStringList());
         QCOMPARE(sqlite3(path, QStringLiteral("SELECT count(*), count(DISTINCT thread) FROM rows;")),
-                 QStringLiteral("%1|%2").arg(threads * (single + batches * 20)).arg(threads));
-    }
-
-    void readOnlyConnectorCannotWrite()
-    {
-        // Characters that a file URI must escape.
-        const QString path = newPath(QStringLiteral("read only #1 %41?"));
-        QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
-        QVERIFY(!sqlite3(path, QStringLiteral("CREATE TABLE t(x); INSERT INTO t VALUES('kept');")).isNull());
-
-        TestDb db(QStringLiteral("ro"), path, nullptr, BaseSqliteDbConnector::ReadOnlyMode);
-        db.init();
-        const auto release = qScopeGuard([&] { db.release(); });
-        QVERIFY(db.db().isOpen());
-        QCOMPARE(db.db().connectOptions(),
-                 QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000;QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI"));
-        const QString uri = db.db().databaseName();
-        QVERIFY2(uri.startsWith(QLatin1String("file://")) && uri.endsWith(QLatin1String("?mode=ro&cache=private")),
-                 qPrintable(uri));
-
-        QSqlQuery query(db.db());
-        QVERIFY(query.exec(QStringLiteral("SELECT x FROM t;")) && query.next());
-        QCOMPARE(query.value(0).toString(), QStringLiteral("kept"));
-        query.finish();
-        QVERIFY(!query.exec(QStringLiteral("INSERT INTO t VALUES('lost');")));
-        QVERIFY2(query.lastError().databaseText().contains(QLatin1String("readonly")),
-                 qPrintable(query.lastError().text()));
-        QCOMPARE(sqlite3(path, QStringLiteral("SELECT group_concat(x) FROM t;")), QStringLiteral("kept"));
+                 QStringLiteral("%1|%2").arg(threads * rows).arg(threads));
     }
 
     void openErrorIsLoggedWithoutPassword_data()
@@ -363,10 +309,8 @@ private slots:
         QTest::addColumn<QString>("sqlError");
 
         const QString garbage = QStringLiteral("this is not a database file. ").repeated(150);
-        const QString notADatabase = QStringLiteral("file is not a database");
-        QTest::newRow("corrupted/with-password") << garbage << false << "s3cret!" << notADatabase;
-        QTest::newRow("corrupted/without-password") << garbage << false << QString() << notADatabase;
-        QTest::newRow("corrupted/read-only") << garbage << true << "pw" << notADatabase;
+        QTest::newRow("corrupted/with-password") << garbage << false << "s3cret!" << "file is not a database";
+        QTest::newRow("corrupted/without-password") << garbage << false << QString() << "file is not a database";
         QTest::newRow("damaged-schema")
             << QStringLiteral("sql:CREATE TABLE t(x); PRAGMA writable_schema=ON; "
                               "UPDATE sqlite_master SET sql='CREATE TABLE t(x' WHERE name='t';")
@@ -391,8 +335,7 @@ private slots:
         file.close();
         QThreadStorage<int> &counter = newCounter();
         TestDb db(QStringLiteral("broken"), path, &counter,
-                  readOnly ? BaseSqliteDbConnector::ReadOnlyMode : BaseSqliteDbConnector::ReadWriteMode);
-        db.userName = QStringLiteral("operator");
+                  readOnly ? TestDb::ReadOnlyMode : TestDb::ReadWriteMode);
         db.pass = password;
         {
             MessageCapture capture;
@@ -404,7 +347,7 @@ private slots:
             QCOMPARE(MessageCapture::messages(QtCriticalMsg), QStringList{'"' + tab + parts.join(tab) + '"'});
         }
         QVERIFY(!db.db().isOpen());
-        QCOMPARE(db.attachedWhileOpen, QList<bool>{false}); // the hook runs after a failed open too
+        QCOMPARE(db.calls, QStringList{"attach0"}); // the hook runs after a failed open too
         QCOMPARE(counter.localData(), 1); // and the user is counted
         db.release();
         QVERIFY(!QSqlDatabase::contains(db.connectionName()));
@@ -427,51 +370,33 @@ private slots:
             "INSERT INTO blobs SELECT printf('%.300d', i) FROM n; DELETE FROM blobs WHERE rowid > 10;")));
         const qint64 before = QFileInfo(db.path).size();
         QVERIFY(db.vacuum());
-        const qint64 after = QFileInfo(db.path).size();
-        QVERIFY2(after < before / 4, qPrintable(QStringLiteral("%1 -> %2").arg(before).arg(after)));
+        QVERIFY2(QFileInfo(db.path).size() < before / 4, qPrintable(QString::number(before)));
         QCOMPARE(sqlite3(db.path, QStringLiteral("PRAGMA integrity_check;")), QStringLiteral("ok"));
 
         QVERIFY(db.db().transaction());
-        {
-            MessageCapture capture;
-            QVERIFY(!db.vacuum());
-            const QStringList criticals = MessageCapture::messages(QtCriticalMsg);
-            QCOMPARE(criticals.size(), 1);
-            QVERIFY2(criticals.first().contains(QLatin1String("VACUUM;"))
-                         && criticals.first().contains(QLatin1String("cannot VACUUM from within a transaction")),
-                     qPrintable(criticals.first()));
-        }
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("VACUUM;.*cannot VACUUM from within a transaction"));
+        QVERIFY(!db.vacuum());
         QVERIFY(db.db().rollback());
     }
 
     void clearAllConnectionsSweepsByPrefix()
     {
         const QString path = newPath();
-        QThreadStorage<int> &shopCounter = newCounter();
-        QThreadStorage<int> &otherCounter = newCounter();
-        TestDb shop(QStringLiteral("shop"), path, &shopCounter);
-        TestDb shopAux(QStringLiteral("shop"), path, &otherCounter);
+        QThreadStorage<int> &shopCounter = newCounter(), &otherCounter = newCounter();
+        TestDb shop(QStringLiteral("shop"), path, &shopCounter), shopAux(QStringLiteral("shop"), path, &otherCounter),
+            shopping(QStringLiteral("shopping"), path, &otherCounter), upper(QStringLiteral("Shop"), path, &otherCounter),
+            other(QStringLiteral("other"), path, &otherCounter), gone(QStringLiteral("shop"), newPath(), &otherCounter);
         shopAux.connectionSuffix = QStringLiteral("-aux");
-        TestDb shopping(QStringLiteral("shopping"), path, &otherCounter);
-        TestDb upper(QStringLiteral("Shop"), path, &otherCounter);
-        TestDb other(QStringLiteral("other"), path, &otherCounter);
-        for (TestDb *db : {&shop, &shopAux, &shopping, &upper, &other})
+        gone.connectionSuffix = QStringLiteral("-gone");
+        for (TestDb *db : {&shop, &shopAux, &shopping, &upper, &other, &gone})
             db->init();
-        const auto cleanup = qScopeGuard([&] {
-            upper.clearAllConnections();
-            other.clearAllConnections();
-        });
+        const auto cleanup = qScopeGuard([&] { upper.clearAllConnections(); other.clearAllConnections(); });
         QSqlDatabase auxHandle = shopAux.db();
-
         // A closed connection whose file was deleted is removed, not reopened
         // (which would create the file again).
-        TestDb gone(QStringLiteral("shop"), newPath(), &otherCounter);
-        gone.connectionSuffix = QStringLiteral("-gone");
-        gone.init();
         QVERIFY(gone.exec(QStringLiteral("CREATE TABLE t(x);")));
         gone.db().close();
         QVERIFY(QFile::remove(gone.path));
-
         // A thread that ended without releasing its connection.
         QString leftover;
         QScopedPointer<QThread> thread(QThread::create([&] {

@@ -6,7 +6,6 @@
 
 #include <QElapsedTimer>
 #include <QScopeGuard>
-#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -14,23 +13,31 @@ namespace {
 // Reads every row; false with the error text when the file does not allow it.
 bool readAllRows(TestDb &db, QString *error)
 {
-    *error = QStringLiteral("not open");
     QSqlQuery query(db.db());
-    if (db.db().isOpen() && query.exec(QStringLiteral("SELECT count(*), sum(length(payload)) FROM rows"))
-        && query.next())
-        return true;
-    if (db.db().isOpen())
-        *error = query.lastError().text();
-    return false;
+    const bool read = db.db().isOpen() && query.exec(QStringLiteral("SELECT count(*), sum(length(payload)) FROM rows"));
+    *error = db.db().isOpen() ? query.lastError().text() : QStringLiteral("not open");
+    return read && query.next();
 }
 
 // The sqlite3 shell holding the file in an exclusive transaction, started
 // with the commands that follow (which may end it).
 bool lockInShell(QProcess &holder, const QString &path, const QByteArray &then = QByteArray())
 {
-    holder.start(QStandardPaths::findExecutable(QStringLiteral("sqlite3")), {path});
+    holder.start(sqlite3Shell(), {path});
     holder.write("BEGIN EXCLUSIVE;\nSELECT 'locked';\n" + then);
     return holder.waitForReadyRead(10000) && holder.readLine().trimmed() == "locked";
+}
+
+// Version 3 in metadata(key, value), and 2000 rows of 200 bytes.
+QString createDatabase()
+{
+    const QString path = newPath();
+    sqlite3(path, QStringLiteral(
+        "CREATE TABLE metadata(key TEXT PRIMARY KEY, value TEXT); INSERT INTO metadata VALUES('version', '3');"
+        "CREATE TABLE rows(id INTEGER PRIMARY KEY, payload TEXT);"
+        "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 1999) "
+        "INSERT INTO rows(payload) SELECT replace(printf('%200s', ''), ' ', char(97 + i % 26)) FROM n;"));
+    return path;
 }
 
 } // namespace
@@ -39,11 +46,7 @@ class tst_SqliteFaults : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase()
-    {
-        QVERIFY2(m_dir.isValid(), qPrintable(m_dir.errorString()));
-        QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("sqlite3")).isEmpty(), "sqlite3 shell missing");
-    }
+    void initTestCase() { QVERIFY2(!sqlite3Shell().isEmpty(), "sqlite3 shell missing"); }
 
     void truncatedWhileClosed_data()
     {
@@ -72,20 +75,14 @@ private slots:
         const BaseSqliteDbConnector::EDbVersionState state = db.checkVersion(version, error, false);
         QString readError;
         const bool read = readAllRows(db, &readError);
-        if (!db.db().isOpen()) {
-            // Found damaged when opened: reported once, and the check fails.
+        if (!db.db().isOpen()) { // found damaged when opened: reported
             const QString criticals = MessageCapture::messages(QtCriticalMsg).join(QLatin1Char('\n'));
             QVERIFY2(criticals.contains(QStringLiteral("opening error")), qPrintable(criticals));
-            QCOMPARE(state, BaseSqliteDbConnector::VersionCheckError);
-            QVERIFY(!error.isEmpty());
-        } else if (state == BaseSqliteDbConnector::VersionOk) {
-            // The schema and the metadata survived; the rows did not.
-            QVERIFY(!read);
-            QVERIFY2(!readError.isEmpty(), "a failed read without a reason");
-        } else {
-            QCOMPARE(state, BaseSqliteDbConnector::VersionCheckError);
-            QVERIFY(!error.isEmpty());
         }
+        if (state == BaseSqliteDbConnector::VersionOk) // the schema and the metadata survived; the rows did not
+            QVERIFY2(db.db().isOpen() && !read && !readError.isEmpty(), "a failed read without a reason");
+        else
+            QVERIFY(state == BaseSqliteDbConnector::VersionCheckError && !error.isEmpty());
         QVERIFY(!db.vacuum());
         db.release();
     }
@@ -155,22 +152,6 @@ private slots:
         QCOMPARE(db.checkVersion(version, error, false), BaseSqliteDbConnector::VersionOk);
         db.release();
         QVERIFY(holder.waitForFinished(10000));
-    }
-
-private:
-    QTemporaryDir m_dir;
-    int m_files = 0;
-
-    // Version 3 in metadata(key, value), and 2000 rows of 200 bytes.
-    QString createDatabase()
-    {
-        const QString path = m_dir.filePath(QStringLiteral("db%1.sqlite").arg(++m_files));
-        sqlite3(path, QStringLiteral(
-            "CREATE TABLE metadata(key TEXT PRIMARY KEY, value TEXT); INSERT INTO metadata VALUES('version', '3');"
-            "CREATE TABLE rows(id INTEGER PRIMARY KEY, payload TEXT);"
-            "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 1999) "
-            "INSERT INTO rows(payload) SELECT replace(printf('%200s', ''), ' ', char(97 + i % 26)) FROM n;"));
-        return path;
     }
 };
 
