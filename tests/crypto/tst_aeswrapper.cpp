@@ -66,6 +66,7 @@ class tst_AesWrapper : public QObject
     Q_OBJECT
 
 private slots:
+    // The core: FIPS-197 vectors, then random blocks against OpenSSL.
     void fips197Vectors_data()
     {
         QTest::addColumn<QByteArray>("key");
@@ -97,19 +98,12 @@ private slots:
         QCOMPARE(used, rounds);
         QCOMPARE(coreBlock(key, cipher, false, used).toHex(), plain.toHex());
         QCOMPARE(used, rounds);
-    }
-
-    void coreMatchesOpenSsl()
-    {
-        for (const int keyBytes : {16, 24, 32}) {
-            for (int i = 0; i < 50; ++i) {
-                const QByteArray key = randomBytes(keyBytes);
-                const QByteArray plain = randomBytes(16);
-                int rounds = 0;
-                const QByteArray cipher = coreBlock(key, plain, true, rounds);
-                QCOMPARE(cipher.toHex(), opensslEcb(key, plain, true).toHex());
-                QCOMPARE(coreBlock(key, cipher, false, rounds).toHex(), plain.toHex());
-            }
+        // Random keys of the same size and blocks against OpenSSL.
+        for (int i = 0; i < 50; ++i) {
+            const QByteArray randomKey = randomBytes(key.size()), block = randomBytes(16);
+            const QByteArray enciphered = coreBlock(randomKey, block, true, used);
+            QCOMPARE(enciphered.toHex(), opensslEcb(randomKey, block, true).toHex());
+            QCOMPARE(coreBlock(randomKey, enciphered, false, used).toHex(), block.toHex());
         }
     }
 
@@ -134,22 +128,13 @@ private slots:
     void paddingMatchesOpenSslEcb()
     {
         QFETCH(int, length);
-        const AesWrapper aes = wrapperWithKey(kKey);
+        const AesWrapper aes = wrapperWithKey(kKey + QByteArray(16, 'x')); // only the first 16 key bytes count
         const QByteArray plain = randomBytes(length);
         const QByteArray padded = plain + QByteArray((16 - length % 16) % 16, '\0');
         const QByteArray cipher = aes.rEncrypt(plain);
         QCOMPARE(cipher.toHex(), opensslEcb(kKey, padded, true).toHex());
         QCOMPARE(aes.rDecrypt(cipher).toHex(), padded.toHex());
         QCOMPARE(aes.rDecrypt(padded).toHex(), opensslEcb(kKey, padded, false).toHex());
-    }
-
-    void usesOnlyFirstSixteenKeyBytes()
-    {
-        const QByteArray plain = randomBytes(40);
-        const AesWrapper exact = wrapperWithKey(kKey);
-        const AesWrapper longer = wrapperWithKey(kKey + QByteArray(16, 'x'));
-        QCOMPARE(longer.rEncrypt(plain), exact.rEncrypt(plain));
-        QCOMPARE(longer.rDecrypt(exact.rEncrypt(plain)).left(40), plain);
     }
 
     void refusesShortKeyAndPartialBlock()
