@@ -26,8 +26,7 @@ QByteArray opensslEcb(const QByteArray &key, const QByteArray &data, bool encryp
                                                   : EVP_aes_256_ecb();
     EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
     QByteArray out(data.size() + 16, '\0');
-    int length = 0;
-    int last = 0;
+    int length = 0, last = 0;
     EVP_CipherInit_ex(ctx, cipher, nullptr, reinterpret_cast<const uchar *>(key.constData()), nullptr, encrypt);
     EVP_CIPHER_CTX_set_padding(ctx, 0);
     EVP_CipherUpdate(ctx, reinterpret_cast<uchar *>(out.data()), &length,
@@ -179,7 +178,7 @@ private slots:
         QCOMPARE(aes.rDecrypt(std::move(ownCipher)), original);
     }
 
-    void generatePrime()
+    void generators()
     {
         ERR_clear_error();
         const AesWrapper aes;
@@ -197,12 +196,7 @@ private slots:
         QCOMPARE(BN_check_prime(half, ctx, nullptr), 1);
         BN_free(half);
         BN_CTX_free(ctx);
-    }
 
-    void generateRnd()
-    {
-        ERR_clear_error();
-        const AesWrapper aes;
         QCOMPARE(aes.generateRnd(0), KeyNumber());
         QCOMPARE(ERR_peek_error(), 0UL);
         for (int i = 0; i < 200; ++i) {
