@@ -328,20 +328,6 @@ private slots:
                  QStringList({QStringLiteral("keep.enc"), QStringLiteral("keep.xml")}));
     }
 
-    void defaultConfigurationIsCapturedOnce()
-    {
-        const auto restore = restoreDefaultTlsConfiguration();
-        const CryptoDataManager first(path(QStringLiteral("first.xml")));
-        const QSharedPointer<QSslConfiguration> captured = CryptoDataManager::_defaultSslConfig;
-        QVERIFY(captured);
-        QSslConfiguration changed = QSslConfiguration::defaultConfiguration();
-        changed.setPeerVerifyDepth(7);
-        QSslConfiguration::setDefaultConfiguration(changed);
-        const CryptoDataManager second(path(QStringLiteral("second.xml")));
-        QCOMPARE(CryptoDataManager::_defaultSslConfig, captured);
-        QVERIFY(CryptoDataManager::_defaultSslConfig->peerVerifyDepth() != 7);
-    }
-
     void configurationWithoutUsableCertificate_data()
     {
         QTest::addColumn<bool>("expired");
@@ -353,24 +339,28 @@ private slots:
     {
         QFETCH(bool, expired);
         const auto restore = restoreDefaultTlsConfiguration();
+        const CryptoDataManager first(path(QStringLiteral("first.xml")));
+        const QSharedPointer<QSslConfiguration> captured = CryptoDataManager::_defaultSslConfig;
+        QVERIFY(captured);
+        // The process default is captured once: a later change (or installation) is not taken for it.
+        QSslConfiguration other = QSslConfiguration::defaultConfiguration();
+        other.setPeerVerifyDepth(5);
+        QSslConfiguration::setDefaultConfiguration(other);
         CryptoDataManager manager(path(QStringLiteral("unusable.enc")));
+        QCOMPARE(CryptoDataManager::_defaultSslConfig, captured);
+        QVERIFY(captured->peerVerifyDepth() != 5);
+
         manager.setCACertificates({m_ca});
         if (expired) {
             manager.setLocalCertificates({m_expired});
             manager.setPrivateKey(m_expiredKey);
         }
-        const QSslConfiguration captured = *CryptoDataManager::_defaultSslConfig;
         const QSslConfiguration configuration = manager.prepareSslConfiguration();
-        QVERIFY(configuration == captured);
+        QVERIFY(configuration == *captured);
         QVERIFY(!configuration.caCertificates().contains(m_ca));
         QVERIFY(configuration.localCertificate().isNull());
-
-        // An earlier installation is undone.
-        QSslConfiguration other = QSslConfiguration::defaultConfiguration();
-        other.setPeerVerifyDepth(5);
-        QSslConfiguration::setDefaultConfiguration(other);
-        QVERIFY(manager.prepareDefaultSSlConfig());
-        QVERIFY(QSslConfiguration::defaultConfiguration() == captured);
+        QVERIFY(manager.prepareDefaultSSlConfig()); // undoes the change above
+        QVERIFY(QSslConfiguration::defaultConfiguration() == *captured);
     }
 
     void installedConfigurationServesTls()
