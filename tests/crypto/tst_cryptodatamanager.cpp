@@ -108,11 +108,11 @@ private slots:
         QVERIFY(openssl({"ca", "-batch", "-config", cnf, "-selfsign", "-keyfile", "expired.key", "-in", "expired.csr",
                          "-out", "expired.pem", "-startdate", "20200101000000Z", "-enddate", "20200102000000Z"}));
 
-        m_ca = QSslCertificate(readFile(work + "ca.pem"), QSsl::Pem);
-        m_server = QSslCertificate(readFile(work + "server.pem"), QSsl::Pem);
-        m_serverKey = QSslKey(readFile(work + "server.key"), QSsl::Rsa, QSsl::Pem);
-        m_expired = QSslCertificate(readFile(work + "expired.pem"), QSsl::Pem);
-        m_expiredKey = QSslKey(readFile(work + "expired.key"), QSsl::Rsa, QSsl::Pem);
+        m_ca = QSslCertificate(readFile(work + "ca.pem"));
+        m_server = QSslCertificate(readFile(work + "server.pem"));
+        m_serverKey = QSslKey(readFile(work + "server.key"), QSsl::Rsa);
+        m_expired = QSslCertificate(readFile(work + "expired.pem"));
+        m_expiredKey = QSslKey(readFile(work + "expired.key"), QSsl::Rsa);
         QVERIFY(!m_ca.isNull() && !m_server.isNull() && !m_expired.isNull());
         QVERIFY(!m_serverKey.isNull() && !m_expiredKey.isNull());
         QVERIFY(m_expired.expiryDate() < QDateTime::currentDateTime());
@@ -328,20 +328,6 @@ private slots:
                  QStringList({QStringLiteral("keep.enc"), QStringLiteral("keep.xml")}));
     }
 
-    void defaultConfigurationIsCapturedOnce()
-    {
-        const auto restore = restoreDefaultTlsConfiguration();
-        const CryptoDataManager first(path(QStringLiteral("first.xml")));
-        const QSharedPointer<QSslConfiguration> captured = CryptoDataManager::_defaultSslConfig;
-        QVERIFY(captured);
-        QSslConfiguration changed = QSslConfiguration::defaultConfiguration();
-        changed.setPeerVerifyDepth(7);
-        QSslConfiguration::setDefaultConfiguration(changed);
-        const CryptoDataManager second(path(QStringLiteral("second.xml")));
-        QCOMPARE(CryptoDataManager::_defaultSslConfig, captured);
-        QVERIFY(CryptoDataManager::_defaultSslConfig->peerVerifyDepth() != 7);
-    }
-
     void configurationWithoutUsableCertificate_data()
     {
         QTest::addColumn<bool>("expired");
@@ -353,24 +339,28 @@ private slots:
     {
         QFETCH(bool, expired);
         const auto restore = restoreDefaultTlsConfiguration();
+        const CryptoDataManager first(path(QStringLiteral("first.xml")));
+        const QSharedPointer<QSslConfiguration> captured = CryptoDataManager::_defaultSslConfig;
+        QVERIFY(captured);
+        // The process default is captured once: a later change (or installation) is not taken for it.
+        QSslConfiguration other = QSslConfiguration::defaultConfiguration();
+        other.setPeerVerifyDepth(5);
+        QSslConfiguration::setDefaultConfiguration(other);
         CryptoDataManager manager(path(QStringLiteral("unusable.enc")));
+        QCOMPARE(CryptoDataManager::_defaultSslConfig, captured);
+        QVERIFY(captured->peerVerifyDepth() != 5);
+
         manager.setCACertificates({m_ca});
         if (expired) {
             manager.setLocalCertificates({m_expired});
             manager.setPrivateKey(m_expiredKey);
         }
-        const QSslConfiguration captured = *CryptoDataManager::_defaultSslConfig;
         const QSslConfiguration configuration = manager.prepareSslConfiguration();
-        QVERIFY(configuration == captured);
+        QVERIFY(configuration == *captured);
         QVERIFY(!configuration.caCertificates().contains(m_ca));
         QVERIFY(configuration.localCertificate().isNull());
-
-        // An earlier installation is undone.
-        QSslConfiguration other = QSslConfiguration::defaultConfiguration();
-        other.setPeerVerifyDepth(5);
-        QSslConfiguration::setDefaultConfiguration(other);
-        QVERIFY(manager.prepareDefaultSSlConfig());
-        QVERIFY(QSslConfiguration::defaultConfiguration() == captured);
+        QVERIFY(manager.prepareDefaultSSlConfig()); // undoes the change above
+        QVERIFY(QSslConfiguration::defaultConfiguration() == *captured);
     }
 
     void installedConfigurationServesTls()
@@ -427,12 +417,11 @@ private:
         process.setWorkingDirectory(m_work.path());
         process.setProcessChannelMode(QProcess::MergedChannels);
         process.start(QStringLiteral("openssl"), arguments);
-        if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit
-            || process.exitCode() != 0) {
+        const bool ok = process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit
+                        && process.exitCode() == 0;
+        if (!ok)
             qWarning().noquote() << "openssl" << arguments.join(QLatin1Char(' ')) << "failed:" << process.readAll();
-            return false;
-        }
-        return true;
+        return ok;
     }
     QString path(const QString &name) const { return m_stores.filePath(name); }
 
@@ -445,13 +434,9 @@ private:
         manager.setDefaultUserPassword(QStringLiteral("s3cr&t <pw>"));
     }
 
-    QTemporaryDir m_work;
-    QTemporaryDir m_stores;
-    QSslCertificate m_ca;
-    QSslCertificate m_server;
-    QSslKey m_serverKey;
-    QSslCertificate m_expired;
-    QSslKey m_expiredKey;
+    QTemporaryDir m_work, m_stores;
+    QSslCertificate m_ca, m_server, m_expired;
+    QSslKey m_serverKey, m_expiredKey;
 };
 
 QTEST_GUILESS_MAIN(tst_CryptoDataManager)

@@ -39,40 +39,20 @@ private slots:
         QCOMPARE(KeyNumber(number.toBignum()).toInt(), value);
     }
 
-    void shortByteArrayIsLittleEndian_data()
+    void shortArraysAndReversal()
     {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<quint64>("value");
-        QTest::newRow("empty") << QByteArray() << quint64(0);
-        QTest::newRow("one-byte") << QByteArray::fromHex("01") << quint64(1);
-        QTest::newRow("two-bytes") << QByteArray::fromHex("0201") << quint64(258);
-        QTest::newRow("seven-bytes") << QByteArray::fromHex("01000000000080") << quint64(0x80000000000001ULL);
-    }
-
-    void shortByteArrayIsLittleEndian()
-    {
-        QFETCH(QByteArray, bytes);
-        QFETCH(quint64, value);
-        QCOMPARE(KeyNumber(bytes).toInt(), value);
-    }
-
-    void reverseArray_data()
-    {
-        QTest::addColumn<QByteArray>("in");
-        QTest::addColumn<QByteArray>("out");
-        QTest::newRow("empty") << QByteArray() << QByteArray(8, '\0');
-        QTest::newRow("two-bytes") << QByteArray::fromHex("0102") << QByteArray::fromHex("0201000000000000");
-        QTest::newRow("eight-bytes") << QByteArray::fromHex("0102030405060708")
-                                     << QByteArray::fromHex("0807060504030201");
-        QTest::newRow("ten-bytes") << QByteArray::fromHex("0102030405060708090a")
-                                   << QByteArray::fromHex("0a090807060504030201");
-    }
-
-    void reverseArray()
-    {
-        QFETCH(QByteArray, in);
-        QFETCH(QByteArray, out);
-        QCOMPARE(KeyNumber::reverseArray(in).toHex(), out.toHex());
+        // Fewer than 8 bytes are read as they stand, little-endian.
+        const QList<QPair<const char *, quint64>> shortForms{
+            {"", 0}, {"01", 1}, {"0201", 258}, {"01000000000080", 0x80000000000001ULL}};
+        for (const auto &[hex, value] : shortForms)
+            QCOMPARE(KeyNumber(QByteArray::fromHex(hex)).toInt(), value);
+        // reverseArray pads to 8 bytes, longer arrays are reversed whole.
+        const QList<QPair<const char *, const char *>> reversals{{"", "0000000000000000"},
+                                                                 {"0102", "0201000000000000"},
+                                                                 {"0102030405060708", "0807060504030201"},
+                                                                 {"0102030405060708090a", "0a090807060504030201"}};
+        for (const auto &[in, out] : reversals)
+            QCOMPARE(KeyNumber::reverseArray(QByteArray::fromHex(in)).toHex(), QByteArray(out));
     }
 
     void valuesAboveSixtyFourBits()

@@ -37,27 +37,20 @@ QByteArray referenceUncompress(const QByteArray &data)
 // Log-like text: compresses well, but not absurdly.
 QByteArray text(int size, quint32 seed = 1)
 {
-    static const char *const words[] = {"connect", "broker", "timeout", "retry", "frame", "queue",
-                                        "worker", "started", "stopped", "payload", "error", "ok", "\n"};
+    static const QList<QByteArray> words =
+        QByteArray("connect broker timeout retry frame queue worker started 4 stopped 7 payload error ok \n").split(' ');
     QRandomGenerator random(seed);
     QByteArray out;
-    out.reserve(size + 16);
-    while (out.size() < size) {
-        out.append(words[random.bounded(int(std::size(words)))]).append(' ');
-        if (random.bounded(4) == 0)
-            out.append(char('0' + random.bounded(10))).append(' ');
-    }
-    out.truncate(size);
-    return out;
+    while (out.size() < size)
+        out += words.at(random.bounded(words.size())) + ' ';
+    return out.left(size);
 }
 
 QByteArray noise(int size, quint32 seed = 2)
 {
-    QByteArray out(size, Qt::Uninitialized);
-    QRandomGenerator random(seed);
-    for (char &c : out)
-        c = char(random.bounded(256));
-    return out;
+    QVector<quint32> words((size + 3) / 4);
+    QRandomGenerator(seed).fillRange(words.data(), words.size());
+    return QByteArray(reinterpret_cast<const char *>(words.constData()), size);
 }
 
 // A zlib (windowBits 15), gzip (31) or raw (-15) stream at the given level; a
@@ -65,16 +58,11 @@ QByteArray noise(int size, quint32 seed = 2)
 QByteArray deflated(const QByteArray &data, int windowBits, int level = Z_DEFAULT_COMPRESSION,
                     bool fullGzipHeader = false, const QByteArray &dictionary = QByteArray())
 {
+    static Bytef name[] = "name.txt", comment[] = "a comment", extra[] = "XY\x02\x00" "ab";
+    gz_header header{0, 0, 0, 0, extra, 6, 0, name, 0, comment, 0, /* hcrc */ 1, 0};
     z_stream stream = {};
     if (deflateInit2(&stream, level, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         return QByteArray();
-    QByteArray name("name.txt"), comment("a comment"), extra("XY\x02\x00" "ab", 6);
-    gz_header header = {};
-    header.name = reinterpret_cast<Bytef *>(name.data());
-    header.comment = reinterpret_cast<Bytef *>(comment.data());
-    header.extra = reinterpret_cast<Bytef *>(extra.data());
-    header.extra_len = uInt(extra.size());
-    header.hcrc = 1;
     if (fullGzipHeader)
         deflateSetHeader(&stream, &header);
     if (!dictionary.isEmpty())
@@ -105,28 +93,18 @@ class tst_GzipStreamWrapper : public QObject
     Q_OBJECT
 
 private slots:
-    void compressesEmptyToEightByteStream();
     void roundTrip_data();
     void roundTrip();
-    void decompressesGzipTool_data();
-    void decompressesGzipTool();
     void matchesReferenceLoop_data();
     void matchesReferenceLoop();
     void outputLimit_data();
     void outputLimit();
 };
 
-void tst_GzipStreamWrapper::compressesEmptyToEightByteStream()
-{
-    const QByteArray stream = GzipStreamWrapper::gzcompress(QByteArray());
-    QCOMPARE(stream, QByteArray::fromHex("789c030000000001"));
-    QCOMPARE(GzipStreamWrapper::gzuncompress(stream), QByteArray());
-}
-
 void tst_GzipStreamWrapper::roundTrip_data()
 {
     QTest::addColumn<QByteArray>("data");
-    for (const int size : {1, 4, 5, 1023, 1024, 1025, 4096, 4097, 65536, 1000 * 1000, 3 * 1024 * 1024}) {
+    for (const int size : {0, 1, 4, 5, 1023, 1024, 1025, 65536, 1000 * 1000}) {
         const QByteArray n = QByteArray::number(size);
         QTest::newRow("text-" + n) << text(size);
         QTest::newRow("noise-" + n) << noise(size);
@@ -135,53 +113,32 @@ void tst_GzipStreamWrapper::roundTrip_data()
     QTest::newRow("zeros-16MiB") << QByteArray(16 * 1024 * 1024, '\0');
 }
 
+// Compressed as zlib's compress() does, and back; gzip members made
+// by zlib (stored blocks; a full header) and by the gzip tool decompress too.
 void tst_GzipStreamWrapper::roundTrip()
 {
     QFETCH(QByteArray, data);
     const QByteArray compressed = GzipStreamWrapper::gzcompress(data);
-    if (data.size() <= 1000 * 1000) { // zlib's one-shot compress() at its default level: a zlib header
-        QByteArray zlib(int(compressBound(uLong(data.size()))), Qt::Uninitialized);
-        uLongf length = uLongf(zlib.size());
-        QCOMPARE(compress(reinterpret_cast<Bytef *>(zlib.data()), &length,
-                          reinterpret_cast<const Bytef *>(data.constData()), uLong(data.size())), Z_OK);
-        QVERIFY(compressed == zlib.left(int(length)));
-    }
-    const QByteArray back = GzipStreamWrapper::gzuncompress(compressed);
-    QCOMPARE(back.size(), data.size());
-    QVERIFY(back == data);
-}
+    if (data.isEmpty())
+        QCOMPARE(compressed.toHex(), QByteArray("789c030000000001"));
+    QVERIFY(compressed == deflated(data, 15)); // what compress() makes: default level, zlib header
+    QVERIFY(GzipStreamWrapper::gzuncompress(compressed) == data);
+    if (data.size() > 1000 * 1000)
+        return; // large output: only the growing buffer matters
+    QVERIFY(GzipStreamWrapper::gzuncompress(deflated(data, 31, 0)) == data); // stored blocks
+    QVERIFY(GzipStreamWrapper::gzuncompress(deflated(data, 31, 1, true)) == data);
 
-void tst_GzipStreamWrapper::decompressesGzipTool_data()
-{
-    QTest::addColumn<QByteArray>("data");
-    QTest::addColumn<QString>("level");
-    QTest::newRow("empty") << QByteArray() << "-1";
-    QTest::newRow("short-text") << QByteArray("hello, gzip\n") << "-9";
-    QTest::newRow("text-1024") << text(1024) << "-9";
-    QTest::newRow("text-700001") << text(700001) << "-1";
-    QTest::newRow("text-1MiB") << text(1024 * 1024) << "-9";
-    QTest::newRow("noise-100000") << noise(100000) << "-1";
-    QTest::newRow("zeros-4MiB") << QByteArray(4 * 1024 * 1024, '\0') << "-9";
-}
-
-void tst_GzipStreamWrapper::decompressesGzipTool()
-{
-    QFETCH(QByteArray, data);
-    QFETCH(QString, level);
     if (QStandardPaths::findExecutable(QStringLiteral("gzip")).isEmpty())
         QSKIP("gzip is not installed");
     QProcess gzip;
-    gzip.start(QStringLiteral("gzip"), {QStringLiteral("-c"), level});
+    gzip.start(QStringLiteral("gzip"), {QStringLiteral("-c"), data.size() % 2 ? QStringLiteral("-9") : QStringLiteral("-1")});
     QVERIFY2(gzip.waitForStarted(10000), qPrintable(gzip.errorString()));
     gzip.write(data);
     gzip.closeWriteChannel();
-    QVERIFY(gzip.waitForFinished(30000));
-    QCOMPARE(gzip.exitCode(), 0);
+    QVERIFY(gzip.waitForFinished(30000) && gzip.exitCode() == 0);
     const QByteArray member = gzip.readAllStandardOutput();
     QVERIFY(member.startsWith("\x1f\x8b"));
-    const QByteArray back = GzipStreamWrapper::gzuncompress(member);
-    QCOMPARE(back.size(), data.size());
-    QVERIFY(back == data);
+    QVERIFY(GzipStreamWrapper::gzuncompress(member) == data);
 }
 
 void tst_GzipStreamWrapper::matchesReferenceLoop_data()
@@ -202,14 +159,6 @@ void tst_GzipStreamWrapper::matchesReferenceLoop_data()
         return out;
     };
     const auto zlib = GzipStreamWrapper::gzcompress;
-
-    QList<QByteArray> whole;
-    for (const int size : {0, 1, 1023, 1024, 1025, 3072, 65536, 100000, 1024 * 1024}) {
-        whole << zlib(text(size)) << zlib(QByteArray(size, 'z'));
-        whole << deflated(noise(qMin(size, 300000)), 31, 0); // stored blocks
-        whole << deflated(text(size), 31, 9, true);
-    }
-    QTest::newRow("whole-streams") << (whole << zlib(QByteArray(5 * 1024 * 1024, 'z')));
 
     // Every cut of streams whose output ends on a 1 KiB boundary: a stream cut
     // short gives what could be decompressed, silently.
@@ -273,13 +222,9 @@ void tst_GzipStreamWrapper::outputLimit_data()
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<int>("limit");
     QTest::addColumn<bool>("fits");
-    QTest::newRow("exactly-at-limit-1k-multiple") << text(4096) << 4096 << true;
-    QTest::newRow("one-over-limit") << text(4096) << 4095 << false;
-    QTest::newRow("under-limit") << text(4096) << 4097 << true;
-    QTest::newRow("odd-size-at-limit") << text(5001) << 5001 << true;
-    QTest::newRow("odd-size-over-limit") << text(5001) << 5000 << false;
-    QTest::newRow("empty-with-zero-limit") << QByteArray() << 0 << true;
-    QTest::newRow("one-byte-with-zero-limit") << QByteArray("x") << 0 << false;
+    // At and one over the limit, for a limit that is a multiple of 1 KiB and one that is not.
+    for (const auto &[size, limit] : {std::pair(4096, 4096), {4096, 4095}, {5001, 5001}, {5001, 5000}, {0, 0}, {1, 0}})
+        QTest::addRow("%d-bytes-limit-%d", size, limit) << text(size) << limit << (size <= limit);
     // A small stream that would inflate to 64 MiB.
     QTest::newRow("bomb") << QByteArray(64 * 1024 * 1024, '\0') << 1024 * 1024 << false;
 }
