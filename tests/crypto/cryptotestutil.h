@@ -7,30 +7,21 @@
 // own, so that the library's files are checked against a second
 // implementation rather than against the library's code.
 
+#include "testfiles.h"
+
 #include <QCryptographicHash>
 #include <QFile>
 #include <QRandomGenerator>
 
 namespace cryptotest {
 
+using ::readFile;
+using ::writeFile;
+
+// Fresh content on every run.
 inline QByteArray randomBytes(int size)
 {
-    QByteArray bytes(size, '\0');
-    for (char &c : bytes)
-        c = char(QRandomGenerator::global()->bounded(256));
-    return bytes;
-}
-
-inline QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-inline bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+    return ::randomBytes(size, QRandomGenerator::global()->generate());
 }
 
 inline QByteArray md5(const QByteArray &data)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "testfiles.h"
+
 #include <httpfileloader/httpfileloader.h>
 #include <workers/abstractworkerthread.h>
 
@@ -21,15 +23,6 @@
 #include <functional>
 
 // Content, digests and fixtures shared by the loader tests.
-inline QByteArray randomBytes(qint64 size, quint32 seed)
-{
-    QByteArray data(int(size), Qt::Uninitialized);
-    QRandomGenerator generator(seed);
-    for (char &c : data)
-        c = char(generator.generate() & 0xff);
-    return data;
-}
-
 inline QByteArray sha256(const QByteArray &data)
 {
     return QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex();
@@ -43,12 +36,6 @@ inline QByteArray fileSha256(const QString &path)
     QCryptographicHash hash(QCryptographicHash::Sha256);
     hash.addData(&file);
     return hash.result().toHex();
-}
-
-inline bool writeFile(const QString &path, const QByteArray &data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
 }
 
 // Short delays so that retries and give-ups take milliseconds.

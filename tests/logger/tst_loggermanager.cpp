@@ -3,6 +3,7 @@
 // faults of a process-wide handler (re-entrance, timers, restoring Qt's
 // handler). Scenarios that could hang the process or need another time zone
 // or locale run in a child process of this executable.
+#include "testfiles.h"
 #include "loggermanager_p.h"
 
 #include <logger/loggermanager.h>
@@ -63,15 +64,9 @@ struct LoggerPeek : LoggerManager
     static int cachedLoggers() { return _loggers.size(); }
 };
 
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 QStringList readLines(const QString &path)
 {
-    QString text = QString::fromUtf8(readAll(path));
+    QString text = QString::fromUtf8(readFile(path));
     if (text.endsWith(QLatin1Char('\n')))
         text.chop(1);
     return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
@@ -114,7 +109,7 @@ public:
     QByteArray text()
     {
         std::fflush(stderr);
-        return readAll(m_file.fileName());
+        return readFile(m_file.fileName());
     }
 
 private:
@@ -278,7 +273,7 @@ private slots:
         QCOMPARE(LoggerPeek::cachedLoggers(), 0);
 
         // The banners carry the logger's own source lines; only the first has the separator.
-        const QByteArray all = readAll(file(rotate ? "2018-01-19_kiosk.log" : "kiosk.log"));
+        const QByteArray all = readFile(file(rotate ? "2018-01-19_kiosk.log" : "kiosk.log"));
         QList<int> bannerLines;
         const QRegularExpression bannerLine(QStringLiteral("loggermanager\\.cpp +(\\d+)"));
         for (auto banners = bannerLine.globalMatch(QString::fromUtf8(all)); banners.hasNext();)
@@ -432,7 +427,7 @@ private slots:
         qCWarning(net) << "outer";
         QCOMPARE(calls, 1);
         const QByteArray inner = "inner outer";
-        QVERIFY(err.text().contains(inner) || readAll(file(QStringLiteral("kiosk.log.net"))).contains(inner));
+        QVERIFY(err.text().contains(inner) || readFile(file(QStringLiteral("kiosk.log.net"))).contains(inner));
     }
 
     void consoleAndFile_data()
@@ -653,7 +648,7 @@ private slots:
             delete w;
         }
 
-        const QString text = QString::fromUtf8(readAll(file(rotate ? "2018-01-19_kiosk.log" : "kiosk.log")));
+        const QString text = QString::fromUtf8(readFile(file(rotate ? "2018-01-19_kiosk.log" : "kiosk.log")));
         const QRegularExpression entry(
             (rotate ? QString() : QStringLiteral("\\[18-01-19\\]\\n"))
             + QStringLiteral("\\[10:00:00\\.000\\] WARNING IN: {5}worker\\.cpp {22}(\\d\\d) {3}"

@@ -1,6 +1,8 @@
 #ifndef ORVEL_TESTS_SETTINGSTESTHELPERS_H
 #define ORVEL_TESTS_SETTINGSTESTHELPERS_H
 
+#include "testfiles.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QProcess>
@@ -26,17 +28,6 @@ inline QByteArray runPython(const QString &script, const QStringList &arguments,
     return python.readAllStandardOutput();
 }
 
-inline bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-
-inline QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // The store holds exactly the expected entries, of the expected types.
 inline void compareEntries(const QSettings &settings, const QVariantMap &expected)

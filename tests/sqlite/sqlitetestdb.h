@@ -5,6 +5,8 @@
 // that logs its hook calls, a message capture, the sqlite3 shell and numbered
 // database files in a temporary directory.
 
+#include "testfiles.h"
+
 #include <sqlite/basesqlitedbconnector.h>
 
 #include <QMap>
@@ -40,11 +42,6 @@ inline QString newPath(const QString &subdir = QString())
     return dir.filePath((subdir.isEmpty() ? subdir : subdir + QLatin1Char('/')) + QStringLiteral("db%1.sqlite").arg(++files));
 }
 
-inline bool writeFile(const QString &path, const QByteArray &data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
-}
 
 // Runs the sqlite3 shell on a file: its output, or a null string on failure.
 inline QString sqlite3(const QString &file, const QString &sql)

@@ -2,6 +2,8 @@
 // files, df, ip) and against fake /proc and /sys trees, the portable rules,
 // and every change to the machine through a recorder of the exact commands.
 
+#include "testfiles.h"
+
 #include <sys/sysutils.h>
 
 #include <sys/syscommandrunner_p.h>
@@ -158,16 +160,10 @@ bool writeTree(const QString &root, const Files &files)
     return true;
 }
 
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // The value after `key` in a kernel text file such as /proc/stat.
 qint64 kernelValue(const QString &path, const QByteArray &key)
 {
-    for (const QByteArray &line : readAll(path).split('\n')) {
+    for (const QByteArray &line : readFile(path).split('\n')) {
         if (line.startsWith(key))
             return line.mid(key.size()).simplified().split(' ').value(0).toLongLong();
     }
@@ -200,7 +196,7 @@ bool ipLinkTraffic(qint64 &in, qint64 &out)
 QMap<QString, bool> mountsReadOnly()
 {
     QMap<QString, bool> result;
-    for (const QByteArray &line : readAll(QStringLiteral("/proc/mounts")).split('\n')) {
+    for (const QByteArray &line : readFile(QStringLiteral("/proc/mounts")).split('\n')) {
         const QList<QByteArray> fields = line.split(' ');
         if (fields.size() < 4)
             continue;
@@ -265,9 +261,9 @@ private slots:
 
     void readingsMatchKernel()
     {
-        const double before = readAll(QStringLiteral("/proc/uptime")).split(' ').value(0).toDouble();
+        const double before = readFile(QStringLiteral("/proc/uptime")).split(' ').value(0).toDouble();
         const qint64 uptime = SysUtils::uptime();
-        const double after = readAll(QStringLiteral("/proc/uptime")).split(' ').value(0).toDouble();
+        const double after = readFile(QStringLiteral("/proc/uptime")).split(' ').value(0).toDouble();
         QVERIFY(before > 0);
         QVERIFY2(uptime >= qint64(before) - 1 && uptime <= qint64(after) + 1,
                  qPrintable(QStringLiteral("%1 not in [%2, %3]").arg(uptime).arg(before).arg(after)));
@@ -750,9 +746,9 @@ private slots:
 
         SysUtils::cleanSpool({ QStringLiteral("receipts") });
 
-        QCOMPARE(readAll(victim), QByteArray("keep me\n"));
+        QCOMPARE(readFile(victim), QByteArray("keep me\n"));
         QVERIFY(!QFileInfo(script).isSymLink());
-        QCOMPARE(readAll(script), QByteArray("#!/bin/sh\ncancel -a -x\n"));
+        QCOMPARE(readFile(script), QByteArray("#!/bin/sh\ncancel -a -x\n"));
         QCOMPARE(recorder->calls.size(), 1);
         QCOMPARE(recorder->calls.first().kind, Call::Detached);
         QCOMPARE(recorder->calls.first().program, QStringLiteral("/bin/sh"));

@@ -4,6 +4,8 @@
 // Helpers shared by the zip tests: files with known content, tree
 // comparison, and running the outside archivers.
 
+#include "testfiles.h"
+
 #include <zip/zip.h>
 
 #include <QBuffer>
@@ -22,18 +24,8 @@
 
 namespace ziptest {
 
-inline bool writeFile(const QString &path, const QByteArray &data)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
-}
-
-inline QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+using ::readFile;
+using ::writeFile;
 
 /// Log-like text that deflate can work on.
 inline QByteArray logText(int size, quint32 seed = 1)
@@ -56,11 +48,7 @@ inline QByteArray logText(int size, quint32 seed = 1)
 
 inline QByteArray randomBytes(int size, quint32 seed = 2)
 {
-    QByteArray out(size, Qt::Uninitialized);
-    QRandomGenerator rng(seed);
-    for (int i = 0; i < size; ++i)
-        out[i] = char(rng.bounded(256));
-    return out;
+    return ::randomBytes(size, seed);
 }
 
 /// Relative path -> content of every file below `root`; directories (unless
