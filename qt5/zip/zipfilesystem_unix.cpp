@@ -9,6 +9,24 @@
 
 namespace zipfilesystem {
 
+namespace {
+// Sets the modification time of an open file to `msecs` since the epoch (UTC),
+// leaving its access time alone.
+bool setModificationTime(int fd, qint64 msecs)
+{
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = time_t(msecs / 1000);
+    times[1].tv_nsec = long((msecs % 1000) * 1000000);
+    if (times[1].tv_nsec < 0) {
+        times[1].tv_sec -= 1;
+        times[1].tv_nsec += 1000000000L;
+    }
+    return ::futimens(fd, times) == 0;
+}
+} // namespace
+
 bool setLastWriteTime(const QString &path, const QDateTime &utc)
 {
     if (!utc.isValid())
@@ -16,17 +34,7 @@ bool setLastWriteTime(const QString &path, const QDateTime &utc)
     const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
         return false;
-    const qint64 ms = utc.toMSecsSinceEpoch();
-    struct timespec times[2];
-    times[0].tv_sec = 0;
-    times[0].tv_nsec = UTIME_OMIT;
-    times[1].tv_sec = time_t(ms / 1000);
-    times[1].tv_nsec = long((ms % 1000) * 1000000);
-    if (times[1].tv_nsec < 0) {
-        times[1].tv_sec -= 1;
-        times[1].tv_nsec += 1000000000L;
-    }
-    const bool ok = ::futimens(fd, times) == 0;
+    const bool ok = setModificationTime(fd, utc.toMSecsSinceEpoch());
     ::close(fd);
     return ok;
 }
@@ -109,18 +117,7 @@ bool TargetFile::write(const char *data, qint64 size)
 
 bool TargetFile::setLastWriteTime(qint64 msecs)
 {
-    if (m_handle < 0)
-        return false;
-    struct timespec times[2];
-    times[0].tv_sec = 0;
-    times[0].tv_nsec = UTIME_OMIT;
-    times[1].tv_sec = time_t(msecs / 1000);
-    times[1].tv_nsec = long((msecs % 1000) * 1000000);
-    if (times[1].tv_nsec < 0) {
-        times[1].tv_sec -= 1;
-        times[1].tv_nsec += 1000000000L;
-    }
-    return ::futimens(int(m_handle), times) == 0;
+    return m_handle >= 0 && setModificationTime(int(m_handle), msecs);
 }
 
 bool TargetFile::close()
