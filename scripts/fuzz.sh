@@ -66,6 +66,8 @@ run_one() {
     local t=$1 secs=$2; shift 2
     local work="$build/corpus/$t" findings="$build/findings/$t" out="$build/logs/$t.log"
     mkdir -p "$work" "$findings" "$build/logs"
+    local stamp="$build/logs/$t.started"
+    touch "$stamp"
     local args=(-max_total_time="$secs" -timeout=25 -rss_limit_mb=2048 -print_final_stats=1
         -artifact_prefix="$findings/")
     [[ -f "$root/fuzz/$t.dict" ]] && args+=(-dict="$root/fuzz/$t.dict")
@@ -81,6 +83,12 @@ run_one() {
     if [[ $rc -ne 0 ]]; then
         echo "fuzz: $t FAILED (status $rc); input in $findings/" >&2
         grep -E 'ERROR|runtime error|fuzz property|SUMMARY|Test unit written' "$out" | head -n 20 >&2 || true
+        # The input itself, so that a finding on a machine that is gone can be replayed.
+        local f
+        for f in $(find "$findings" -type f -newer "$stamp" | head -n 3); do
+            echo "fuzz: $(basename "$f") ($(stat -c %s "$f") bytes, base64):" >&2
+            head -c 65536 "$f" | base64 -w 100 >&2
+        done
     fi
     return $rc
 }

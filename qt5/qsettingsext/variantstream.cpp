@@ -4,16 +4,11 @@
 #include <QDataStream>
 #include <QIODevice>
 
+#include <limits>
 #include <new>
 #include <type_traits>
 
 namespace {
-// Type identifiers of the containers that hold QVariants; Qt 4 and Qt 5 use
-// the same numbers for them (and for the string and byte array lists).
-constexpr quint32 mapType = QMetaType::QVariantMap;
-constexpr quint32 listType = QMetaType::QVariantList;
-constexpr quint32 hashType = QMetaType::QVariantHash;
-
 QVariant loadValue(QDataStream &stream, int depth);
 
 // Reads elements one by one instead of reserving the announced count; like
@@ -60,12 +55,37 @@ QVariant loadList(QDataStream &stream)
     return QVariant::fromValue(list);
 }
 
+// The type a stream of Qt 4 numbering names: from 128 on, Qt 5's core types
+// shifted by 97 (so a string list can also arrive as 146); 127 announces a
+// type by its name. Unknown names give QMetaType::UnknownType.
+int resolveType(QDataStream &stream, quint32 type)
+{
+    constexpr quint32 qt4UserType = 127;
+    constexpr quint32 qt4FirstExtCoreType = 128;
+    constexpr quint32 qt4ExtCoreShift = 97;
+    if (stream.version() >= QDataStream::Qt_5_0)
+        return int(type);
+    if (type == qt4UserType) {
+        QByteArray name;
+        stream >> name;
+        return stream.status() == QDataStream::Ok ? QMetaType::type(name.constData())
+                                                  : int(QMetaType::UnknownType);
+    }
+    if (type >= qt4FirstExtCoreType && type <= quint32(std::numeric_limits<int>::max()))
+        return int(type - qt4ExtCoreShift);
+    return int(type);
+}
+
+QVariant refuse(QDataStream &stream)
+{
+    stream.setStatus(QDataStream::ReadCorruptData);
+    return QVariant();
+}
+
 QVariant loadValue(QDataStream &stream, int depth)
 {
-    if (depth > SettingsReadLimits::maxDepth) {
-        stream.setStatus(QDataStream::ReadCorruptData);
-        return QVariant();
-    }
+    if (depth > SettingsReadLimits::maxDepth)
+        return refuse(stream);
     QIODevice *device = stream.device();
     const qint64 start = device->pos();
     quint32 type = 0;
@@ -75,17 +95,36 @@ QVariant loadValue(QDataStream &stream, int depth)
 
     // Containers of variants are read here, so that their nesting is
     // bounded; everything else goes to QVariant's own loader.
-    switch (type) {
-    case mapType:
+    switch (resolveType(stream, type)) {
+    case QMetaType::UnknownType:
+        if (stream.status() != QDataStream::Ok)
+            return QVariant();
+        break;
+    case QMetaType::QVariantMap:
         return loadContainer<QVariantMap>(stream, depth);
-    case hashType:
+    case QMetaType::QVariantHash:
         return loadContainer<QVariantHash>(stream, depth);
-    case listType:
+    case QMetaType::QVariantList:
         return loadContainer<QVariantList>(stream, depth);
     case QMetaType::QStringList:
         return loadList<QStringList>(stream);
     case QMetaType::QByteArrayList:
         return loadList<QByteArrayList>(stream);
+    case QMetaType::QVariant:
+        // A variant inside a variant: Qt reads these recursively without a
+        // limit. Nothing is lost by unwrapping them.
+        return loadValue(stream, depth + 1);
+    case QMetaType::QEasingCurve: {
+        // The stream carries the address of a curve function, which the
+        // curve calls (whatever its type) once set: never take one from
+        // outside. A curve is streamed as its type (one byte), then the address.
+        quint8 curveType = 0;
+        quint64 function = 0;
+        stream >> curveType >> function;
+        if (stream.status() == QDataStream::Ok && function != 0)
+            return refuse(stream);
+        break;
+    }
     default:
         break;
     }

@@ -12,10 +12,12 @@ QByteArray save(const QVariant &value);
 
 // Reads a QVariant from `bytes`: what the data stream delivers, an invalid
 // QVariant when nothing could be read. Unlike a plain `stream >> variant`,
-// nested lists and maps are read with a depth limit and element by element,
-// string and byte array lists element by element too (a damaged or cut-off
-// container comes back empty, as Qt's own streaming leaves it), so crafted
-// bytes can neither exhaust the stack nor reserve huge amounts of memory.
+// nested lists, maps and variants are read with a depth limit, and lists
+// element by element (a damaged or cut-off container comes back empty, as
+// Qt's own streaming leaves it), whether the stream names their type by
+// number, by Qt 4 number or by name; so crafted bytes can neither exhaust the
+// stack nor reserve huge amounts of memory. An easing curve that carries the
+// address of a curve function is refused.
 QVariant load(const QByteArray &bytes);
 
 } // namespace VariantStream

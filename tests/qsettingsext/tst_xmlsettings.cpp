@@ -5,8 +5,10 @@
 #include <qsettingsext/xmlsettings.h>
 
 #include <QBuffer>
+#include <QCryptographicHash>
 #include <QDataStream>
 #include <QDateTime>
+#include <QEasingCurve>
 #include <QLoggingCategory>
 #include <QPoint>
 #include <QRandomGenerator>
@@ -85,15 +87,41 @@ QString randomText(QRandomGenerator &random, const QString &alphabet, int maxLen
     return text;
 }
 
-QByteArray nestedListPayload(int depth)
+// A stream of Qt 4.0 (the "@Variant(" payload) written by `write`.
+template<typename Write>
+QByteArray payload(Write write)
 {
     QByteArray bytes;
     QDataStream stream(&bytes, QIODevice::WriteOnly);
     stream.setVersion(QDataStream::Qt_4_0);
-    for (int i = 0; i < depth; ++i)
-        stream << quint32(QMetaType::QVariantList) << quint32(1);
-    stream << quint32(QMetaType::Int) << qint32(7);
+    write(stream);
     return bytes;
+}
+
+// `depth` headers of the form `header` around the int 7.
+QByteArray nestedPayload(int depth, const QByteArray &header)
+{
+    return payload([&](QDataStream &stream) {
+        for (int i = 0; i < depth; ++i)
+            stream.writeRawData(header.constData(), header.size());
+        stream << quint32(QMetaType::Int) << qint32(7);
+    });
+}
+
+QByteArray listHeader(quint32 count = 1)
+{
+    return payload([&](QDataStream &stream) { stream << quint32(QMetaType::QVariantList) << count; });
+}
+
+// A type announced by name, as streams of Qt 4 do for types it did not know.
+QByteArray namedHeader(const char *name, quint32 count)
+{
+    return payload([&](QDataStream &stream) { stream << quint32(127) << name << count; });
+}
+
+qreal linearCurve(qreal progress)
+{
+    return progress;
 }
 } // namespace
 
@@ -117,7 +145,8 @@ private slots:
     void pythonWrittenFileIsRead();
     void reading_data();
     void reading();
-    void deepVariantPayloadIsRefused();
+    void craftedVariantPayloads_data();
+    void craftedVariantPayloads();
     void plainReaderMatchesOnGeneratedDocuments();
     void regFormatRegistersOnce();
     void derivedFormatHelpers();
@@ -463,27 +492,63 @@ void tst_XmlSettings::reading()
     QVERIFY(!XmlPlainReader::read(body, map));
 }
 
-// A stream of nested lists deep enough to exhaust the stack if read
-// recursively without a limit; the value is refused, the store survives.
-void tst_XmlSettings::deepVariantPayloadIsRefused()
+void tst_XmlSettings::craftedVariantPayloads_data()
 {
-    const QByteArray shallow = nestedListPayload(3).toHex();
-    const QByteArray deep = nestedListPayload(300000).toHex();
-    const QString path = m_dir.filePath(QStringLiteral("deep.xml"));
-    QVERIFY(writeFile(path, "<xml-settings><ok>@Variant(" + shallow + ")</ok><deep>@Variant(" + deep
-                                + ")</deep><huge>@Variant(00000009ffffff00)</huge>"
-                                  // String and byte array lists announcing 2^31-1 and 2^28-1 elements
-                                  "<strings>@Variant(0000000b7fffffff)</strings>"
-                                  "<byte-arrays>@Variant(000000310fffffff00000001)</byte-arrays>"
-                                  "</xml-settings>"));
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<QVariant>("expected");
+
+    const QByteArray variantHeader = payload([](QDataStream &s) { s << quint32(QMetaType::QVariant); });
+    const QByteArray qt4VariantHeader = payload([](QDataStream &s) { s << quint32(QMetaType::QVariant + 97); });
+    QTest::newRow("lists nested within the limit")
+        << nestedPayload(3, listHeader()) << QVariant(QVariantList{QVariantList{QVariantList{7}}});
+    // Deep enough to exhaust the stack if read recursively without a limit.
+    QTest::newRow("lists nested too deep") << nestedPayload(300000, listHeader()) << QVariant(QVariantList());
+    QTest::newRow("lists named by type name, nested too deep")
+        << nestedPayload(300000, namedHeader("QVariantList", 1)) << QVariant(QVariantList());
+    QTest::newRow("variant in variant") << nestedPayload(2, variantHeader) << QVariant(7);
+    QTest::newRow("variants nested too deep") << nestedPayload(300000, variantHeader) << QVariant();
+    QTest::newRow("variants with the Qt 4 type id nested too deep")
+        << nestedPayload(300000, qt4VariantHeader) << QVariant();
+
+    // Containers announcing more elements than there are bytes: nothing is
+    // reserved up front.
+    QTest::newRow("list of 2^32-256") << QByteArray::fromHex("00000009ffffff00") << QVariant(QVariantList());
+    QTest::newRow("string list of 2^31-1") << QByteArray::fromHex("0000000b7fffffff") << QVariant(QStringList());
+    QTest::newRow("string list named, of 2^31-1") << namedHeader("QStringList", 0x7fffffff) << QVariant(QStringList());
+    QTest::newRow("byte array list of 2^28-1")
+        << QByteArray::fromHex("000000310fffffff00000001") << QVariant::fromValue(QByteArrayList());
+    QTest::newRow("byte array list with the Qt 4 type id, of 2^28-1")
+        << QByteArray::fromHex("000000920fffffff00000001") << QVariant::fromValue(QByteArrayList());
+
+    const QVariant bounce = QVariant::fromValue(QEasingCurve(QEasingCurve::OutBounce));
+    QTest::newRow("easing curve") << payload([&](QDataStream &s) { s << bounce; }) << bounce;
+    QEasingCurve custom;
+    custom.setCustomType(linearCurve);
+    // The stream holds the address of the curve function, which the curve
+    // would call: never taken from a file, whatever type the curve claims.
+    QTest::newRow("easing curve with a function address")
+        << payload([&](QDataStream &s) { s << QVariant::fromValue(custom); }) << QVariant();
+    QTest::newRow("linear easing curve with a function address")
+        << QByteArray::fromHex("0000001d00000000000000414100") << QVariant();
+}
+
+// Crafted "@Variant(" payloads: the value is read as far as it is sound,
+// the rest of the store is unharmed.
+void tst_XmlSettings::craftedVariantPayloads()
+{
+    QFETCH(QByteArray, payload);
+    QFETCH(QVariant, expected);
+    // A file per row: QSettings caches what it read per file name.
+    const QString path = m_dir.filePath(QStringLiteral("crafted-%1.xml").arg(QString::fromLatin1(
+        QCryptographicHash::hash(QTest::currentDataTag(), QCryptographicHash::Sha1).toHex())));
+    QVERIFY(writeFile(path, "<xml-settings><a>1</a><v>@Variant(" + payload.toHex() + ")</v><z>2</z></xml-settings>"));
     XmlSettings settings(path);
     QCOMPARE(settings.status(), QSettings::NoError);
-    const QVariant ok = settings.value(QStringLiteral("ok"));
-    QCOMPARE(ok, QVariant(QVariantList{QVariantList{QVariantList{7}}}));
-    QVERIFY(settings.value(QStringLiteral("deep")).toList().isEmpty());
-    QVERIFY(settings.value(QStringLiteral("huge")).toList().isEmpty());
-    QVERIFY(settings.value(QStringLiteral("strings")).toStringList().isEmpty());
-    QVERIFY(settings.value(QStringLiteral("byte-arrays")).value<QByteArrayList>().isEmpty());
+    const QVariant value = settings.value(QStringLiteral("v"));
+    QCOMPARE(value.userType(), expected.userType());
+    QCOMPARE(value, expected);
+    QCOMPARE(settings.value(QStringLiteral("a")), QVariant("1"));
+    QCOMPARE(settings.value(QStringLiteral("z")), QVariant("2"));
 }
 
 // Stores of random names and values as the writer writes them, and the same
