@@ -2,7 +2,7 @@
 # Builds the libFuzzer targets (Clang, ASan+UBSan) and runs them, niced.
 #
 #   scripts/fuzz.sh <target> [seconds] [libFuzzer options...]   one target (default 600 s)
-#   scripts/fuzz.sh --all [seconds]                              every target in turn
+#   scripts/fuzz.sh --all [seconds] [libFuzzer options...]       every target in turn
 #   scripts/fuzz.sh --list                                       the targets
 #
 # Targets are fuzz/<target>.cpp. The committed seeds (fuzz/corpus/<target>) are
@@ -98,7 +98,7 @@ if [[ $mode == one ]]; then
 else
     failed=0
     for t in $(targets); do
-        run_one "$t" "$seconds" || failed=1
+        run_one "$t" "$seconds" "$@" || failed=1
     done
     exit $failed
 fi

@@ -276,10 +276,17 @@ void XmlSettings::processWriteKey(const QMap<QString, QVariant> &tree, QXmlStrea
 {
     for (auto it = tree.constBegin(); it != tree.constEnd(); ++it) {
         const QVariant &value = it.value();
-        if (value.userType() == QMetaType::QVariantMap) {
+        // Maps are written as groups; a map value with an empty key (which
+        // no element name gives) is written whole instead.
+        const QVariantMap *group = value.userType() == QMetaType::QVariantMap
+                                       ? static_cast<const QVariantMap *>(value.constData())
+                                       : nullptr;
+        if (group && !group->contains(QString())) {
             writer.writeStartElement(elementName(it.key()));
-            processWriteKey(*static_cast<const QVariantMap *>(value.constData()), writer);
+            processWriteKey(*group, writer);
             writer.writeEndElement();
+        } else if (group) {
+            writer.writeTextElement(elementName(it.key()), variantForm(value));
         } else {
             writer.writeTextElement(elementName(it.key()), variantToString(value));
         }

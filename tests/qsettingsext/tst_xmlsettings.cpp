@@ -348,6 +348,13 @@ void tst_XmlSettings::layout_data()
         << declaration + "<xml-settings>\n    <m>\n        <a>1</a>\n        <b>\n            <c>x</c>\n"
                          "        </b>\n    </m>\n</xml-settings>\n"
         << QByteArray() << QVariantMap{{"m/a", "1"}, {"m/b/c", "x"}};
+    // No element name gives an empty key: such a map is written whole.
+    const QVariant unnamed = QVariantMap{{"", 1}, {"a", QVariantMap{{"", "x"}}}};
+    QTest::newRow("map-value-with-empty-key-written-whole")
+        << QVariantMap{{"m", unnamed}}
+        << declaration + "<xml-settings>\n    <m>@Variant("
+               + payload([&](QDataStream &s) { s << unnamed; }).toHex() + ")</m>\n</xml-settings>\n"
+        << QByteArray() << QVariantMap{{"m", unnamed}};
 }
 
 void tst_XmlSettings::layout()
