@@ -139,7 +139,9 @@ bool CryptedSettingsStorage::readCryptoFile(QIODevice &device, QSettings::Settin
 
 bool CryptedSettingsStorage::writeCryptoFile(QIODevice &device, const QSettings::SettingsMap &map)
 {
-    const QByteArray file = cryptedstore::encode(writeXmlData(map));
-    device.write(file);
+    const QByteArray xml = writeXmlData(map);
+    if (xml.isEmpty())
+        return false; // a store the reader would refuse; logged
+    device.write(cryptedstore::encode(xml));
     return true;
 }

@@ -122,11 +122,15 @@ QJsonValue toJson(const QVariant &node)
     return object;
 }
 
+// Without a map, the walk only measures what a read would store: the
+// writer checks its document that way.
 struct ReadState
 {
-    QSettings::SettingsMap &map;
+    QSettings::SettingsMap *map;
     qint64 keyBudget;
     bool overBudget = false;
+    int level = 0;    // containers open
+    int maxLevel = 0;
 };
 
 void storeValue(ReadState &state, const QString &prefix, const QVariant &value)
@@ -139,7 +143,8 @@ void storeValue(ReadState &state, const QString &prefix, const QVariant &value)
     }
     // Object members come in ascending order, so the end of the map is
     // usually the right place.
-    state.map.insert(state.map.constEnd(), prefix.left(keyLength), value);
+    if (state.map)
+        state.map->insert(state.map->constEnd(), prefix.left(keyLength), value);
 }
 
 void readValue(ReadState &state, QString &prefix, const QJsonValue &value)
@@ -147,6 +152,9 @@ void readValue(ReadState &state, QString &prefix, const QJsonValue &value)
     if (state.overBudget)
         return;
     const int prefixLength = prefix.size();
+    const bool container = value.isArray() || value.isObject();
+    if (container)
+        state.maxLevel = qMax(state.maxLevel, ++state.level);
     switch (value.type()) {
     case QJsonValue::Array: {
         const QJsonArray array = value.toArray();
@@ -197,6 +205,8 @@ void readValue(ReadState &state, QString &prefix, const QJsonValue &value)
         storeValue(state, prefix, QVariant());
         break;
     }
+    if (container)
+        --state.level;
     prefix.truncate(prefixLength);
 }
 } // namespace
@@ -264,7 +274,7 @@ bool JsonSettings::readJsonFile(QIODevice &device, QSettings::SettingsMap &map)
         qCritical() << error.errorString();
         return false;
     }
-    ReadState state{map, SettingsReadLimits::keyBudget(data.size())};
+    ReadState state{&map, SettingsReadLimits::keyBudget(data.size())};
     QString prefix;
     readValue(state, prefix, document.isArray() ? QJsonValue(document.array())
                                                 : QJsonValue(document.object()));
@@ -277,6 +287,16 @@ bool JsonSettings::readJsonFile(QIODevice &device, QSettings::SettingsMap &map)
 
 bool JsonSettings::writeJsonFile(QIODevice &device, const QSettings::SettingsMap &map)
 {
+    // A document the reader would refuse is not written: the file on disk
+    // would lose every setting. Keys are checked before the tree is built,
+    // which recurses once per component.
+    const QString tooDeep = QStringLiteral("Settings nested too deeply");
+    for (auto it = map.constBegin(); it != map.constEnd(); ++it) {
+        if (SettingsReadLimits::keyComponentCount(it.key()) > SettingsReadLimits::maxDepth) {
+            qCritical() << tooDeep;
+            return false;
+        }
+    }
     QVariantMap tree;
     for (auto it = map.constBegin(); it != map.constEnd(); ++it) {
         const QStringList path = it.key().split(QLatin1Char('/'), Qt::SkipEmptyParts);
@@ -289,7 +309,20 @@ bool JsonSettings::writeJsonFile(QIODevice &device, const QSettings::SettingsMap
     const QJsonValue root = toJson(tree);
     const QJsonDocument document = root.isArray() ? QJsonDocument(root.toArray())
                                                   : QJsonDocument(root.toObject());
-    device.write(document.toJson(QJsonDocument::Indented));
+    const QByteArray json = document.toJson(QJsonDocument::Indented);
+    // List values add arrays below their key.
+    ReadState state{nullptr, SettingsReadLimits::keyBudget(json.size())};
+    QString prefix;
+    readValue(state, prefix, root);
+    if (state.maxLevel > SettingsReadLimits::maxDepth) {
+        qCritical() << tooDeep;
+        return false;
+    }
+    if (state.overBudget) {
+        qCritical() << QStringLiteral("Settings keys exceed the size limit");
+        return false;
+    }
+    device.write(json);
     return true;
 }
 
@@ -304,6 +337,6 @@ QVariant JsonSettings::processWriteValue(const QVariant &node, const QString &ke
 
 void JsonSettings::processReadValue(QString &prefix, QSettings::SettingsMap &map, const QVariant &value)
 {
-    ReadState state{map, std::numeric_limits<qint64>::max()};
+    ReadState state{&map, std::numeric_limits<qint64>::max()};
     readValue(state, prefix, QJsonValue::fromVariant(value));
 }

@@ -48,7 +48,10 @@ public:
     /// Reentrant.
     static bool readJsonFile(QIODevice &device, QSettings::SettingsMap &map);
     /// The write function of the format; an empty map writes an empty file.
-    /// Device errors are not reported; always returns true. Reentrant.
+    /// Refuses (logs and returns false, writing nothing) a store whose
+    /// document the reader would refuse: nested deeper than Qt's JSON parser
+    /// takes (1024 levels), or keys over the reader's size limit. Device
+    /// errors are not reported. Reentrant.
     static bool writeJsonFile(QIODevice &device, const QSettings::SettingsMap &map);
 
 protected:

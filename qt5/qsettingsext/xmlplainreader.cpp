@@ -252,6 +252,8 @@ bool XmlPlainReader::read(const QByteArray &xml, QSettings::SettingsMap &result)
         OpenElement element;
         element.name = name;
         element.nameLength = int(p - name) - (empty ? 2 : 1);
+        if (element.nameLength > SettingsReadLimits::maxNameLength)
+            return false; // bytes, at least as many as characters: the other reader decides
         if (QLatin1String(name, element.nameLength) != rootName)
             appendComponent(key, name, element.nameLength);
         element.keyLength = key.size();

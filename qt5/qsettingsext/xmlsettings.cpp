@@ -59,6 +59,49 @@ QString variantForm(const QVariant &value)
            + QLatin1Char(')');
 }
 
+// The group a value of the tree stands for, or null when the value is
+// written as text: maps are groups unless one of their keys is empty, which
+// no element name gives.
+const QVariantMap *asGroup(const QVariant &value)
+{
+    if (value.userType() != QMetaType::QVariantMap)
+        return nullptr;
+    const QVariantMap *group = static_cast<const QVariantMap *>(value.constData());
+    return group->contains(QString()) ? nullptr : group;
+}
+
+// What the reader makes of a tree as processWriteKey() writes it: whether
+// elements nest deeper than it accepts, and the characters of the keys it
+// stores. `level` is the nesting level of the tree's elements (the root's
+// children are on level 2).
+struct TreeShape
+{
+    bool tooDeep = false;
+    bool nameTooLong = false;
+    qint64 keyCharacters = 0;
+};
+
+void measure(const QVariantMap &tree, int level, qint64 prefixLength, TreeShape &shape)
+{
+    if (level > SettingsReadLimits::maxDepth) {
+        shape.tooDeep = true;
+        return;
+    }
+    // An escape takes 7 characters: shorter components cannot exceed the limit.
+    constexpr int safeLength = SettingsReadLimits::maxNameLength / 7;
+    for (auto it = tree.constBegin(); it != tree.constEnd() && !shape.tooDeep; ++it) {
+        const qint64 keyLength = prefixLength + it.key().size();
+        if (it.key().size() > safeLength
+            && elementName(it.key()).size() > SettingsReadLimits::maxNameLength)
+            shape.nameTooLong = true;
+        const QVariantMap *group = asGroup(it.value());
+        if (group && !group->isEmpty())
+            measure(*group, level + 1, keyLength + 1, shape);
+        else
+            shape.keyCharacters += keyLength; // an empty group reads as an empty value
+    }
+}
+
 // The key prefix of the open elements: a component per element, except for
 // elements named like the root, which add none. `hasChildren` and the texts
 // decide at the end tag whether the element is a value.
@@ -152,7 +195,11 @@ bool XmlSettings::readXmlFile(QIODevice &device, QSettings::SettingsMap &map)
         return true;
     }
 
-    QXmlStreamReader reader(xml);
+    // Over a device, so that the reader knows the size of the whole document.
+    QBuffer buffer;
+    buffer.setData(xml);
+    buffer.open(QIODevice::ReadOnly);
+    QXmlStreamReader reader(&buffer);
     processReadKey(map, reader);
     if (reader.hasError()) {
         qCritical() << reader.errorString();
@@ -163,7 +210,10 @@ bool XmlSettings::readXmlFile(QIODevice &device, QSettings::SettingsMap &map)
 
 bool XmlSettings::writeXmlFile(QIODevice &device, const QSettings::SettingsMap &map)
 {
-    device.write(writeXmlData(map));
+    const QByteArray xml = writeXmlData(map);
+    if (xml.isEmpty())
+        return false;
+    device.write(xml);
     return true;
 }
 
@@ -177,9 +227,29 @@ bool XmlSettings::readXmlData(const QByteArray &xml, QSettings::SettingsMap &map
 
 QByteArray XmlSettings::writeXmlData(const QSettings::SettingsMap &map)
 {
+    // A document the reader would refuse is not written: the file on disk
+    // would lose every setting. Keys are checked before the tree is built,
+    // which recurses once per component.
+    const QString tooDeep = QStringLiteral("Settings nested too deeply");
+    for (auto it = map.constBegin(); it != map.constEnd(); ++it) {
+        if (SettingsReadLimits::keyComponentCount(it.key()) >= SettingsReadLimits::maxDepth) {
+            qCritical() << tooDeep;
+            return QByteArray();
+        }
+    }
     QMap<QString, QVariant> tree;
     for (auto it = map.constBegin(); it != map.constEnd(); ++it)
         processSettingsMap(it.key().split(QLatin1Char('/'), Qt::SkipEmptyParts), it.value(), tree);
+    TreeShape shape;
+    measure(tree, 2, 0, shape);
+    if (shape.tooDeep) {
+        qCritical() << tooDeep;
+        return QByteArray();
+    }
+    if (shape.nameTooLong) {
+        qCritical() << QStringLiteral("Settings key component too long for an element name");
+        return QByteArray();
+    }
 
     QByteArray xml;
     QXmlStreamWriter writer(&xml);
@@ -190,6 +260,10 @@ QByteArray XmlSettings::writeXmlData(const QSettings::SettingsMap &map)
         processWriteKey(tree, writer);
     writer.writeEndElement();
     writer.writeEndDocument();
+    if (shape.keyCharacters > SettingsReadLimits::keyBudget(xml.size())) {
+        qCritical() << QStringLiteral("Settings keys exceed the size limit");
+        return QByteArray();
+    }
     return xml;
 }
 
@@ -200,11 +274,17 @@ void XmlSettings::processReadKey(QSettings::SettingsMap &map, QXmlStreamReader &
     open.reserve(16);
     qint64 keyCharacters = 0;
 
+    // Keys are measured against the whole document where its size is known,
+    // so that the order of the entries does not matter (the writer sorts
+    // them); otherwise against what has been read so far.
+    const QIODevice *device = reader.device();
+    const qint64 documentSize = device && !device->isSequential() ? device->size() : -1;
     auto store = [&](int keyLength, const QString &text) {
         if (keyLength == 0)
             return;
         keyCharacters += keyLength;
-        if (keyCharacters > SettingsReadLimits::keyBudget(reader.characterOffset())) {
+        const qint64 size = documentSize >= 0 ? documentSize : reader.characterOffset();
+        if (keyCharacters > SettingsReadLimits::keyBudget(size)) {
             reader.raiseError(QStringLiteral("Settings keys exceed the size limit"));
             return;
         }
@@ -276,16 +356,11 @@ void XmlSettings::processWriteKey(const QMap<QString, QVariant> &tree, QXmlStrea
 {
     for (auto it = tree.constBegin(); it != tree.constEnd(); ++it) {
         const QVariant &value = it.value();
-        // Maps are written as groups; a map value with an empty key (which
-        // no element name gives) is written whole instead.
-        const QVariantMap *group = value.userType() == QMetaType::QVariantMap
-                                       ? static_cast<const QVariantMap *>(value.constData())
-                                       : nullptr;
-        if (group && !group->contains(QString())) {
+        if (const QVariantMap *group = asGroup(value)) {
             writer.writeStartElement(elementName(it.key()));
             processWriteKey(*group, writer);
             writer.writeEndElement();
-        } else if (group) {
+        } else if (value.userType() == QMetaType::QVariantMap) {
             writer.writeTextElement(elementName(it.key()), variantForm(value));
         } else {
             writer.writeTextElement(elementName(it.key()), variantToString(value));

@@ -62,7 +62,11 @@ public:
     /// `map`. Reentrant.
     static bool readXmlFile(QIODevice &device, QSettings::SettingsMap &map);
     /// The write function of the format: writes `map` as an XML document to
-    /// `device`. Device errors are not reported; always returns true.
+    /// `device`. Refuses (logs and returns false, writing nothing) a store
+    /// whose document the reader would refuse: elements nested deeper than
+    /// it takes, element names over 4096 characters (Qt's limit; a key
+    /// component escaped into such a name), or keys over its size limit.
+    /// Device errors are not reported.
     static bool writeXmlFile(QIODevice &device, const QSettings::SettingsMap &map);
 
 protected:
@@ -70,7 +74,7 @@ protected:
     /// (the encrypted settings): readXmlData() parses a whole document held in
     /// memory, exactly as readXmlFile() reads it from a device (same result,
     /// same failure and log); writeXmlData() returns the bytes that
-    /// writeXmlFile() would write. Both are reentrant.
+    /// writeXmlFile() would write, empty where it refuses. Both are reentrant.
     static bool readXmlData(const QByteArray &xml, QSettings::SettingsMap &map);
     static QByteArray writeXmlData(const QSettings::SettingsMap &map);
 

@@ -67,6 +67,22 @@ private slots:
         QLoggingCategory::setFilterRules(QString());
     }
 
+    // A store the XML reader would refuse is not written: the old file stays.
+    void unreadableStoreIsNotWritten()
+    {
+        const QString file = path(QStringLiteral("refused.enc"));
+        QVERIFY(QFile::copy(path(QStringLiteral("full.enc")), file));
+        const QByteArray before = readFile(file);
+        {
+            CryptedSettingsStorage settings(file);
+            settings.setValue(QVector<QString>(1024, QStringLiteral("a")).toList().join(QLatin1Char('/')), 1);
+            QTest::ignoreMessage(QtCriticalMsg, "\"Settings nested too deeply\"");
+            settings.sync();
+            QCOMPARE(settings.status(), QSettings::AccessError);
+        }
+        QCOMPARE(readFile(file), before);
+    }
+
     void formatIsRegisteredAtLoad()
     {
         QVERIFY(CryptedSettingsStorage::CRYPTED_FORMAT >= QSettings::CustomFormat1);

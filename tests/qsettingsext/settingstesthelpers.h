@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTest>
+#include <QVariantMap>
 
 // Runs a Python 3 script with `arguments`; returns its standard output, or
 // sets `error` to what went wrong (exit status and standard error).
@@ -28,7 +29,6 @@ inline QByteArray runPython(const QString &script, const QStringList &arguments,
     return python.readAllStandardOutput();
 }
 
-
 // The store holds exactly the expected entries, of the expected types.
 inline void compareEntries(const QSettings &settings, const QVariantMap &expected)
 {
@@ -41,6 +41,45 @@ inline void compareEntries(const QSettings &settings, const QVariantMap &expecte
         QVERIFY2(actual.userType() == it->userType(), qPrintable(it.key()));
         QCOMPARE(actual, it.value());
     }
+}
+
+// Sets `values` on the store in `path` and syncs. With an empty `error` the
+// store must be written; otherwise the writer must refuse it with that
+// message, QSettings report the failure and the file on disk stay as it was.
+template<typename Settings>
+void setAndSync(const QString &path, const QVariantMap &values, const QString &error)
+{
+    const QByteArray before = readFile(path);
+    {
+        Settings settings(path);
+        for (auto it = values.constBegin(); it != values.constEnd(); ++it)
+            settings.setValue(it.key(), it.value());
+        if (!error.isEmpty())
+            QTest::ignoreMessage(QtCriticalMsg, qPrintable(QLatin1Char('"') + error + QLatin1Char('"')));
+        settings.sync();
+        QCOMPARE(settings.status(), error.isEmpty() ? QSettings::NoError : QSettings::AccessError);
+    }
+    if (!error.isEmpty())
+        QCOMPARE(readFile(path), before);
+}
+
+// `components` components "a": "a/a/…/a".
+inline QString keyOfDepth(int components)
+{
+    QStringList parts;
+    for (int i = 0; i < components; ++i)
+        parts.append(QStringLiteral("a"));
+    return parts.join(QLatin1Char('/'));
+}
+
+// A long group name repeated in the key of each of `entries` entries.
+inline QVariantMap amplifyingStore(int nameLength, int entries)
+{
+    const QString group(nameLength, QLatin1Char('g'));
+    QVariantMap store;
+    for (int i = 0; i < entries; ++i)
+        store.insert(group + QStringLiteral("/b%1").arg(i), QStringLiteral("1"));
+    return store;
 }
 
 #endif // ORVEL_TESTS_SETTINGSTESTHELPERS_H

@@ -42,6 +42,8 @@ private slots:
     void malformed_data();
     void malformed();
     void treeHelpers();
+    void writerRefusesUnreadableStores_data();
+    void writerRefusesUnreadableStores();
 
 private:
     QString freshCopy(const QString &path);
@@ -324,6 +326,38 @@ void tst_JsonSettings::treeHelpers()
     JsonProbe::processReadValue(prefix, map, QVariantMap{{"x", QVariantList{"y"}}});
     QCOMPARE(prefix, QStringLiteral("root/"));
     QCOMPARE(map.keys(), (QStringList{"root/x/1", "root/x/size"}));
+}
+
+void tst_JsonSettings::writerRefusesUnreadableStores_data()
+{
+    QTest::addColumn<QVariantMap>("values");
+    QTest::addColumn<QString>("error"); // empty: written
+
+    // Qt's JSON parser takes 1024 nested arrays and objects, the root included.
+    QVariant nested = 1;
+    for (int i = 0; i < 1024; ++i)
+        nested = QVariantList{nested};
+    QTest::newRow("1024 components") << QVariantMap{{keyOfDepth(1024), "1"}} << QString();
+    QTest::newRow("1025 components") << QVariantMap{{keyOfDepth(1025), "1"}} << "Settings nested too deeply";
+    QTest::newRow("list value nested too deep") << QVariantMap{{"l", nested}} << "Settings nested too deeply";
+    // A long group name repeated in every key below it, more than the
+    // reader takes from a document of the written size.
+    QTest::newRow("keys over the size limit") << amplifyingStore(4000, 2000) << "Settings keys exceed the size limit";
+}
+
+// A store the reader would refuse is not written: the old file stays and
+// QSettings reports the failure.
+void tst_JsonSettings::writerRefusesUnreadableStores()
+{
+    QFETCH(QVariantMap, values);
+    QFETCH(QString, error);
+    const QString path = m_dir.filePath(QStringLiteral("refused-%1.json").arg(QTest::currentDataTag()));
+    QVERIFY(writeFile(path, "{\"keep\": \"1\"}"));
+    setAndSync<JsonSettings>(path, values, error);
+    if (error.isEmpty()) {
+        values.insert(QStringLiteral("keep"), "1");
+        compareEntries(freshCopy(path), values);
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_JsonSettings)

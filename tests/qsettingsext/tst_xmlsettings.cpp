@@ -148,6 +148,9 @@ private slots:
     void craftedVariantPayloads_data();
     void craftedVariantPayloads();
     void plainReaderMatchesOnGeneratedDocuments();
+    void writerRefusesUnreadableStores_data();
+    void writerRefusesUnreadableStores();
+    void keysMeasuredAgainstWholeDocument();
     void regFormatRegistersOnce();
     void derivedFormatHelpers();
     void fileNameExtension();
@@ -473,6 +476,10 @@ void tst_XmlSettings::reading_data()
     bad("cdata-end-in-text", "<xml-settings><a>]]></a></xml-settings>");
     bad("too-deep", deep);
     bad("amplifying-keys", amplifying);
+    // Qt's reader refuses element names over 4096 characters; the quick one
+    // must not take them either.
+    bad("name-over-4096", "<xml-settings><" + QByteArray(4097, 'n') + ">1</" + QByteArray(4097, 'n')
+                              + "></xml-settings>");
 }
 
 void tst_XmlSettings::reading()
@@ -556,6 +563,69 @@ void tst_XmlSettings::craftedVariantPayloads()
     QCOMPARE(value, expected);
     QCOMPARE(settings.value(QStringLiteral("a")), QVariant("1"));
     QCOMPARE(settings.value(QStringLiteral("z")), QVariant("2"));
+}
+
+void tst_XmlSettings::writerRefusesUnreadableStores_data()
+{
+    QTest::addColumn<QVariantMap>("values");
+    QTest::addColumn<QString>("error"); // empty: written
+
+    QVariant nested = 1;
+    for (int i = 0; i < 1023; ++i)
+        nested = QVariantMap{{QStringLiteral("x"), nested}};
+    const QString longName = "Settings key component too long for an element name";
+
+    QTest::newRow("1023 components") << QVariantMap{{keyOfDepth(1023), "1"}} << QString();
+    QTest::newRow("1024 components") << QVariantMap{{keyOfDepth(1024), "1"}} << "Settings nested too deeply";
+    QTest::newRow("map values nested too deep") << QVariantMap{{"m", nested}} << "Settings nested too deeply";
+    // Qt's XML reader takes element names of up to 4096 characters.
+    QTest::newRow("component of 4096 characters") << QVariantMap{{QString(4096, 'k'), "1"}} << QString();
+    QTest::newRow("component of 4097 characters") << QVariantMap{{QString(4097, 'k'), "1"}} << longName;
+    QTest::newRow("component escaped past 4096 characters") << QVariantMap{{QString(600, ' '), "1"}} << longName;
+    // A long group name repeated in every key below it, more than the
+    // reader takes from a document of the written size.
+    QTest::newRow("keys over the size limit") << amplifyingStore(4000, 2000) << "Settings keys exceed the size limit";
+}
+
+// A store the reader would refuse is not written: the old file stays and
+// QSettings reports the failure.
+void tst_XmlSettings::writerRefusesUnreadableStores()
+{
+    QFETCH(QVariantMap, values);
+    QFETCH(QString, error);
+    const QString path = m_dir.filePath(QStringLiteral("refused-%1.xml").arg(QTest::currentDataTag()));
+    QVERIFY(writeFile(path, "<xml-settings><keep>1</keep></xml-settings>"));
+    setAndSync<XmlSettings>(path, values, error);
+    if (error.isEmpty()) {
+        values.insert(QStringLiteral("keep"), "1");
+        compareEntries(XmlSettings(freshCopy(path)), values);
+    }
+}
+
+// Heavy keys first and the bulk of the document after them: read, and
+// written again, whatever the order.
+void tst_XmlSettings::keysMeasuredAgainstWholeDocument()
+{
+    const QByteArray group(4000, 'g');
+    QByteArray body = "<xml-settings><" + group + ">";
+    for (int i = 0; i < 2000; ++i)
+        body += "<b" + QByteArray::number(i) + ">1</b" + QByteArray::number(i) + ">";
+    body += "</" + group + "><z>" + QByteArray(200000, 'p') + "</z></xml-settings>";
+    const QString path = m_dir.filePath(QStringLiteral("heavy-first.xml"));
+    QVERIFY(writeFile(path, body));
+    {
+        XmlSettings settings(path);
+        QCOMPARE(settings.status(), QSettings::NoError);
+        QCOMPARE(settings.allKeys().size(), 2001);
+        settings.setValue(QStringLiteral("n"), 1);
+        settings.sync();
+        QCOMPARE(settings.status(), QSettings::NoError);
+    }
+    XmlSettings again(freshCopy(path));
+    QCOMPARE(again.status(), QSettings::NoError);
+    QCOMPARE(again.allKeys().size(), 2002);
+    QCOMPARE(again.value(QString::fromLatin1(group + "/b1999")), QVariant("1"));
+    QCOMPARE(again.value(QStringLiteral("z")).toString().size(), 200000);
 }
 
 // Stores of random names and values as the writer writes them, and the same
