@@ -4,7 +4,6 @@
 #include <QDataStream>
 #include <QIODevice>
 
-#include <limits>
 #include <new>
 #include <type_traits>
 
@@ -55,24 +54,27 @@ QVariant loadList(QDataStream &stream)
     return QVariant::fromValue(list);
 }
 
-// The type a stream of Qt 4 numbering names: from 128 on, Qt 5's core types
-// shifted by 97 (so a string list can also arrive as 146); 127 announces a
-// type by its name. Unknown names give QMetaType::UnknownType.
+// The type a stream of Qt 4 numbering names, as QVariant resolves it: from
+// 128 on, Qt 5's core types shifted by 97 (so a byte array list can also
+// arrive as 146); 127 announces a type by its name. QVariant keeps only the
+// low 30 bits of the result, so 0x4000006a is a variant list too. Unknown
+// names give QMetaType::UnknownType.
 int resolveType(QDataStream &stream, quint32 type)
 {
     constexpr quint32 qt4UserType = 127;
     constexpr quint32 qt4FirstExtCoreType = 128;
     constexpr quint32 qt4ExtCoreShift = 97;
+    constexpr quint32 variantTypeBits = 0x3fffffff;
     if (stream.version() >= QDataStream::Qt_5_0)
-        return int(type);
+        return int(type & variantTypeBits);
     if (type == qt4UserType) {
         QByteArray name;
         stream >> name;
         return stream.status() == QDataStream::Ok ? QMetaType::type(name.constData())
                                                   : int(QMetaType::UnknownType);
     }
-    if (type >= qt4FirstExtCoreType && type <= quint32(std::numeric_limits<int>::max()))
-        return int(type - qt4ExtCoreShift);
+    if (type >= qt4FirstExtCoreType)
+        return int((type - qt4ExtCoreShift) & variantTypeBits);
     return int(type);
 }
 

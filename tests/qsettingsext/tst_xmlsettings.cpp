@@ -533,6 +533,11 @@ void tst_XmlSettings::craftedVariantPayloads_data()
         << QByteArray::fromHex("000000310fffffff00000001") << QVariant::fromValue(QByteArrayList());
     QTest::newRow("byte array list with the Qt 4 type id, of 2^28-1")
         << QByteArray::fromHex("000000920fffffff00000001") << QVariant::fromValue(QByteArrayList());
+    // QVariant keeps 30 bits of the type: 0x40000092 is a byte array list as well.
+    QTest::newRow("byte array list with bit 30 set in the type, of 2^28-1")
+        << QByteArray::fromHex("400000920fffffff00000001") << QVariant::fromValue(QByteArrayList());
+    QTest::newRow("list with bits 30 and 31 set in the type")
+        << QByteArray::fromHex("c000006a000000010000000200000007") << QVariant(QVariantList{7});
 
     const QVariant bounce = QVariant::fromValue(QEasingCurve(QEasingCurve::OutBounce));
     QTest::newRow("easing curve") << payload([&](QDataStream &s) { s << bounce; }) << bounce;
