@@ -279,7 +279,7 @@ bool JsonSettings::readJsonFile(QIODevice &device, QSettings::SettingsMap &map)
     readValue(state, prefix, document.isArray() ? QJsonValue(document.array())
                                                 : QJsonValue(document.object()));
     if (state.overBudget) {
-        qCritical() << QStringLiteral("Settings keys exceed the size limit");
+        qCritical() << SettingsReadLimits::keysOverLimitText();
         return false;
     }
     return true;
@@ -290,10 +290,9 @@ bool JsonSettings::writeJsonFile(QIODevice &device, const QSettings::SettingsMap
     // A document the reader would refuse is not written: the file on disk
     // would lose every setting. Keys are checked before the tree is built,
     // which recurses once per component.
-    const QString tooDeep = QStringLiteral("Settings nested too deeply");
     for (auto it = map.constBegin(); it != map.constEnd(); ++it) {
         if (SettingsReadLimits::keyComponentCount(it.key()) > SettingsReadLimits::maxDepth) {
-            qCritical() << tooDeep;
+            qCritical() << SettingsReadLimits::nestedTooDeeplyText();
             return false;
         }
     }
@@ -315,11 +314,11 @@ bool JsonSettings::writeJsonFile(QIODevice &device, const QSettings::SettingsMap
     QString prefix;
     readValue(state, prefix, root);
     if (state.maxLevel > SettingsReadLimits::maxDepth) {
-        qCritical() << tooDeep;
+        qCritical() << SettingsReadLimits::nestedTooDeeplyText();
         return false;
     }
     if (state.overBudget) {
-        qCritical() << QStringLiteral("Settings keys exceed the size limit");
+        qCritical() << SettingsReadLimits::keysOverLimitText();
         return false;
     }
     device.write(json);

@@ -25,6 +25,17 @@ constexpr qint64 keyBudget(qint64 inputSize)
     return (qint64(1) << 22) + 32 * inputSize;
 }
 
+// What the readers report, and the writers log, for these limits.
+inline QString nestedTooDeeplyText()
+{
+    return QStringLiteral("Settings nested too deeply");
+}
+
+inline QString keysOverLimitText()
+{
+    return QStringLiteral("Settings keys exceed the size limit");
+}
+
 // The number of components of a settings key as the writers split it
 // (empty components dropped): the nesting its entry is written at.
 inline int keyComponentCount(const QString &key)

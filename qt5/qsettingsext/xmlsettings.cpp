@@ -230,10 +230,9 @@ QByteArray XmlSettings::writeXmlData(const QSettings::SettingsMap &map)
     // A document the reader would refuse is not written: the file on disk
     // would lose every setting. Keys are checked before the tree is built,
     // which recurses once per component.
-    const QString tooDeep = QStringLiteral("Settings nested too deeply");
     for (auto it = map.constBegin(); it != map.constEnd(); ++it) {
         if (SettingsReadLimits::keyComponentCount(it.key()) >= SettingsReadLimits::maxDepth) {
-            qCritical() << tooDeep;
+            qCritical() << SettingsReadLimits::nestedTooDeeplyText();
             return QByteArray();
         }
     }
@@ -243,7 +242,7 @@ QByteArray XmlSettings::writeXmlData(const QSettings::SettingsMap &map)
     TreeShape shape;
     measure(tree, 2, 0, shape);
     if (shape.tooDeep) {
-        qCritical() << tooDeep;
+        qCritical() << SettingsReadLimits::nestedTooDeeplyText();
         return QByteArray();
     }
     if (shape.nameTooLong) {
@@ -261,7 +260,7 @@ QByteArray XmlSettings::writeXmlData(const QSettings::SettingsMap &map)
     writer.writeEndElement();
     writer.writeEndDocument();
     if (shape.keyCharacters > SettingsReadLimits::keyBudget(xml.size())) {
-        qCritical() << QStringLiteral("Settings keys exceed the size limit");
+        qCritical() << SettingsReadLimits::keysOverLimitText();
         return QByteArray();
     }
     return xml;
@@ -285,7 +284,7 @@ void XmlSettings::processReadKey(QSettings::SettingsMap &map, QXmlStreamReader &
         keyCharacters += keyLength;
         const qint64 size = documentSize >= 0 ? documentSize : reader.characterOffset();
         if (keyCharacters > SettingsReadLimits::keyBudget(size)) {
-            reader.raiseError(QStringLiteral("Settings keys exceed the size limit"));
+            reader.raiseError(SettingsReadLimits::keysOverLimitText());
             return;
         }
         // Files written by this format list their keys in ascending order,
@@ -301,7 +300,7 @@ void XmlSettings::processReadKey(QSettings::SettingsMap &map, QXmlStreamReader &
             break;
         case QXmlStreamReader::StartElement: {
             if (open.size() >= SettingsReadLimits::maxDepth) {
-                reader.raiseError(QStringLiteral("Settings nested too deeply"));
+                reader.raiseError(SettingsReadLimits::nestedTooDeeplyText());
                 break;
             }
             if (!open.isEmpty())

@@ -43,13 +43,15 @@ inline void compareEntries(const QSettings &settings, const QVariantMap &expecte
     }
 }
 
-// Sets `values` on the store in `path` and syncs. With an empty `error` the
-// store must be written; otherwise the writer must refuse it with that
-// message, QSettings report the failure and the file on disk stay as it was.
+// Writes `initial` (a store holding "keep" = "1") to `path`, sets `values`
+// on it and syncs. With an empty `error` the store must be written and read
+// back (from a copy: QSettings caches what it read per file name) with
+// `values` and "keep"; otherwise the writer must refuse it with that message,
+// QSettings report the failure and the file stay as it was.
 template<typename Settings>
-void setAndSync(const QString &path, const QVariantMap &values, const QString &error)
+void setAndSync(const QString &path, const QByteArray &initial, QVariantMap values, const QString &error)
 {
-    const QByteArray before = readFile(path);
+    QVERIFY(writeFile(path, initial));
     {
         Settings settings(path);
         for (auto it = values.constBegin(); it != values.constEnd(); ++it)
@@ -59,8 +61,14 @@ void setAndSync(const QString &path, const QVariantMap &values, const QString &e
         settings.sync();
         QCOMPARE(settings.status(), error.isEmpty() ? QSettings::NoError : QSettings::AccessError);
     }
-    if (!error.isEmpty())
-        QCOMPARE(readFile(path), before);
+    if (!error.isEmpty()) {
+        QCOMPARE(readFile(path), initial);
+        return;
+    }
+    const QString copy = path + QStringLiteral(".reread");
+    QVERIFY(QFile::copy(path, copy));
+    values.insert(QStringLiteral("keep"), QStringLiteral("1"));
+    compareEntries(Settings(copy), values);
 }
 
 // `components` components "a": "a/a/…/a".

@@ -351,13 +351,8 @@ void tst_JsonSettings::writerRefusesUnreadableStores()
 {
     QFETCH(QVariantMap, values);
     QFETCH(QString, error);
-    const QString path = m_dir.filePath(QStringLiteral("refused-%1.json").arg(QTest::currentDataTag()));
-    QVERIFY(writeFile(path, "{\"keep\": \"1\"}"));
-    setAndSync<JsonSettings>(path, values, error);
-    if (error.isEmpty()) {
-        values.insert(QStringLiteral("keep"), "1");
-        compareEntries(freshCopy(path), values);
-    }
+    setAndSync<JsonSettings>(m_dir.filePath(QStringLiteral("refused-%1.json").arg(QTest::currentDataTag())),
+                             "{\"keep\": \"1\"}", values, error);
 }
 
 QTEST_GUILESS_MAIN(tst_JsonSettings)
