@@ -26,15 +26,18 @@ echo "install-deps: installing ${missing[*]}" >&2
 sudo=""
 [[ $(id -u) -eq 0 ]] || sudo="sudo"
 
-# Keep package-installed services from starting on their default ports.
-policy=/usr/sbin/policy-rc.d
+# Keep package-installed services from starting on their default ports. An
+# existing policy (most Debian container images ship one) is left as it is.
+policy=${ORVEL_POLICY_RC:-/usr/sbin/policy-rc.d}
 made_policy=0
 if [[ ! -e "$policy" ]]; then
     printf '#!/bin/sh\nexit 101\n' | $sudo tee "$policy" >/dev/null
     $sudo chmod +x "$policy"
     made_policy=1
 fi
-cleanup() { [[ $made_policy -eq 1 ]] && $sudo rm -f "$policy"; }
+# The trap's status would become the script's: it must not fail when there
+# was nothing to remove.
+cleanup() { if [[ $made_policy -eq 1 ]]; then $sudo rm -f "$policy"; fi; }
 trap cleanup EXIT
 
 export DEBIAN_FRONTEND=noninteractive
