@@ -11,6 +11,11 @@
 
 #include <algorithm>
 
+// Registered when the library is loaded, so hosts can use the format at once.
+QSettings::Format CryptedSettingsStorage::CRYPTED_FORMAT = QSettings::registerFormat(
+    QStringLiteral("crypto"), CryptedSettingsStorage::readCryptoFile, CryptedSettingsStorage::writeCryptoFile,
+    Qt::CaseSensitive);
+
 namespace cryptedstore {
 
 namespace {

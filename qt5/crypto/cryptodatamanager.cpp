@@ -11,6 +11,19 @@
 #include <QSaveFile>
 #include <QSslSocket>
 
+const QString CryptoDataManager::CA_CERTIFICATES_SECTION = QStringLiteral("CA");
+const QString CryptoDataManager::LOCAL_CERTIFICATES_SECTION = QStringLiteral("LS");
+const QString CryptoDataManager::PRIVATE_KEY_SECTION = QStringLiteral("PRIVATE_KEYS");
+const QString CryptoDataManager::PRIVATE_KEY = QStringLiteral("key");
+const QString CryptoDataManager::PRIVATE_KEY_ALG = QStringLiteral("algorithm");
+const QString CryptoDataManager::USER_SECTION = QStringLiteral("USER");
+const QString CryptoDataManager::USER_NAME = QStringLiteral("defaultUser");
+const QString CryptoDataManager::PASSWORD = QStringLiteral("defaultUserPassword");
+const QString CryptoDataManager::SU_NAME = QStringLiteral("su");
+const QString CryptoDataManager::SU_PASSWORD = QStringLiteral("su_password");
+const QString CryptoDataManager::_storageFileName;
+QSharedPointer<QSslConfiguration> CryptoDataManager::_defaultSslConfig;
+
 namespace {
 
 QString digestOf(const QSslCertificate &certificate)

@@ -26,6 +26,21 @@
 #include <ctime>
 #include <limits>
 
+QMutex LoggerManager::_logMutex;
+QAtomicInt LoggerManager::_loggersCounter(0);
+QString LoggerManager::_logPath;
+quint32 LoggerManager::_keepingDays = 7;
+bool LoggerManager::_rotateLogs = false;
+QtMsgType LoggerManager::_minimumLogLevel = QtDebugMsg;
+QFlags<LoggerManager::EQtDebugOut> LoggerManager::_debugOuts = LoggerManager::ConsoleOut;
+bool LoggerManager::_keepLogHandlers = true;
+QString LoggerManager::_defaultSuffix = QStringLiteral("log");
+bool LoggerManager::_cleanAnyOldLogs = false;
+QStringList LoggerManager::_additionalEraseFilters;
+QMap<QString, LoggerManager::OutputCallback> LoggerManager::_outputs;
+QMap<QString, QSharedPointer<LoggerManager>> LoggerManager::_loggers;
+QTimer *LoggerManager::_eraceTimer = nullptr;
+
 namespace {
 
 constexpr qint64 MSecsPerDay = 86400000;

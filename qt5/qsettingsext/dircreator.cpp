@@ -4,6 +4,17 @@
 #include <QFile>
 #include <QFileInfo>
 
+const QFileDevice::Permissions DirCreator::DEFAULT_GROUP =
+    DirCreator::DEFAULT_OWNER | QFileDevice::ReadGroup | QFileDevice::WriteGroup
+    | QFileDevice::ExeGroup;
+const QFileDevice::Permissions DirCreator::DEFAULT_ALL =
+    DirCreator::DEFAULT_GROUP | QFileDevice::ReadOther | QFileDevice::WriteOther
+    | QFileDevice::ExeOther;
+const QFileDevice::Permissions DirCreator::FILE_DEFAULT_GROUP =
+    DirCreator::FILE_DEFAULT_OWNER | QFileDevice::ReadGroup | QFileDevice::WriteGroup;
+const QFileDevice::Permissions DirCreator::FILE_DEFAULT_ALL =
+    DirCreator::FILE_DEFAULT_GROUP | QFileDevice::ReadOther | QFileDevice::WriteOther;
+
 #ifdef Q_OS_WIN
 extern Q_CORE_EXPORT int qt_ntfs_permission_lookup;
 #endif

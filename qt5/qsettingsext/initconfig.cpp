@@ -7,6 +7,13 @@
 #include <QFile>
 #include <QMultiMap>
 
+const QString InitConfig::WORK_DIR = QStringLiteral("workDir");
+const QString InitConfig::LOGS_DIR = QStringLiteral("logsDir");
+const QString InitConfig::RUN_DIR = QStringLiteral("runDir");
+const QString InitConfig::KEEP_LOGS = QStringLiteral("keepLogsDays");
+const QString InitConfig::IGNORE_LOGS = QStringLiteral("ignoreLogs");
+const QString InitConfig::LOCALE = QStringLiteral("locale");
+
 namespace {
 // The product folder, Orvel, in lower case.
 const QLatin1String productFolder("orvel");

@@ -14,6 +14,10 @@
 #include <cmath>
 #include <limits>
 
+// Registered when the library is loaded, so hosts can use the format at once.
+QSettings::Format JsonSettings::_jsonFormat = QSettings::registerFormat(
+    QStringLiteral("json"), JsonSettings::readJsonFile, JsonSettings::writeJsonFile, Qt::CaseSensitive);
+
 namespace {
 const QLatin1String jsonMarker("@JSON:");
 const QLatin1String byteArrayMarker("@QByteArray:");

@@ -1,5 +1,12 @@
 #include "rs232settings.h"
 
+const QString RS232Settings::PORT_NAME = QStringLiteral("portName");
+const QString RS232Settings::PORT_BAUDRATE = QStringLiteral("baudrate");
+const QString RS232Settings::PORT_FLOW_CONTROL = QStringLiteral("flowControl");
+const QString RS232Settings::PORT_PARITY = QStringLiteral("parity");
+const QString RS232Settings::PORT_DATABITS = QStringLiteral("dataBits");
+const QString RS232Settings::PORT_STOPBIT = QStringLiteral("stopBit");
+
 namespace {
 // The entries of one record.
 const QString groupEntry = QStringLiteral("group");

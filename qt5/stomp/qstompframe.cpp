@@ -5,6 +5,14 @@
 
 #include <cstring>
 
+// The command words, in the order of the protocol's command list.
+const QList<QByteArray> stompCommandList = {
+    QByteArrayLiteral("ABORT"),   QByteArrayLiteral("ACK"),         QByteArrayLiteral("BEGIN"),
+    QByteArrayLiteral("COMMIT"),  QByteArrayLiteral("CONNECT"),     QByteArrayLiteral("DISCONNECT"),
+    QByteArrayLiteral("CONNECTED"), QByteArrayLiteral("MESSAGE"),   QByteArrayLiteral("SEND"),
+    QByteArrayLiteral("SUBSCRIBE"), QByteArrayLiteral("UNSUBSCRIBE"), QByteArrayLiteral("RECEIPT"),
+    QByteArrayLiteral("ERROR"),   QByteArrayLiteral("NACK"),        QByteArrayLiteral("STOMP")};
+
 Q_LOGGING_CATEGORY(STOMP_LOGGER, "stomp")
 
 const QTextCodec *stompUtf8Codec()

@@ -1,10 +1,15 @@
 #include "appversion.h"
 #include "appversion_p.h"
 
+#include <orvelextlib_version.h>
+
 #include <QLocale>
 #include <QStringList>
 
 #include <utility>
+
+const QString AppVersion::VERSION = QStringLiteral(ORVELEXTLIB_VERSION_STRING);
+const QString AppVersion::BUILD = appVersionBuildMoment(__DATE__, __TIME__);
 
 namespace {
 
