@@ -8,7 +8,7 @@
 #include <QTime>
 
 // The platform services behind SysUtils. Exactly one implementation is built:
-// linux_sysutils.cpp or win_sysutils.cpp. The portable logic (formatting, time
+// sysutils_linux.cpp or sysutils_win.cpp. The portable logic (formatting, time
 // zone choice, process and timer handling, script writing, crash handlers)
 // stays in sysutils.cpp; everything here either reads the machine or names
 // the commands that change it. Whatever changes the machine by starting a

@@ -7,7 +7,7 @@
 // The child must keep running and end normally, put every entry it could not
 // write to a file on standard error, and write to the file again afterwards.
 // No entry is lost; none is written twice.
-#include "loggermanager_p.h"
+#include <logger/loggermanager_p.h>
 
 #include <logger/loggermanager.h>
 

@@ -4,7 +4,7 @@
 // handler). Scenarios that could hang the process or need another time zone
 // or locale run in a child process of this executable.
 #include "testfiles.h"
-#include "loggermanager_p.h"
+#include <logger/loggermanager_p.h>
 
 #include <logger/loggermanager.h>
 

@@ -1,7 +1,7 @@
 // The reader: extraction semantics, and archives that are damaged or
 // hostile on purpose.
 #include "ziptestutil.h"
-#include "zipcommon_p.h"
+#include <zip/zipcommon_p.h>
 
 #include <zip/unzip.h>
 #include <zip/zip.h>

@@ -1,5 +1,5 @@
 // The internals shared by the writer and the reader.
-#include "zipcommon_p.h"
+#include <zip/zipcommon_p.h>
 
 #include <QRandomGenerator>
 #include <QTest>
