@@ -2,16 +2,22 @@
 #define ORVELEXTLIB_ZIPFILESYSTEM_P_H
 
 // The operating-system seam for the files an archive is made from and
-// extracted to: one implementation per platform (zipfilesystem_unix.cpp,
-// zipfilesystem_win.cpp). It exists for speed: per entry it costs one open,
-// one status query and the reads, where QFile and QFileInfo query the file
-// several times and convert its times through the local time zone.
+// extracted to, and for the C library's time-zone calls, which differ between
+// the platforms: one implementation per platform (zipfilesystem_unix.cpp,
+// zipfilesystem_win.cpp). The file part exists for speed: per entry it costs
+// one open, one status query and the reads, where QFile and QFileInfo query
+// the file several times and convert its times through the local time zone.
 
 #include <QDateTime>
 #include <QString>
 #include <QtGlobal>
 
 namespace zipfilesystem {
+
+/// The current offset of local time from UTC in seconds, from the C library's
+/// local and UTC breakdowns of now after the time-zone settings are reloaded;
+/// 0 when either breakdown is unavailable.
+int currentUtcOffset();
 
 /// Opens the existing file `path` for writing (never creating or truncating
 /// it), sets its last-write time to `utc` and closes it again. Returns whether

@@ -3,6 +3,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,6 +27,18 @@ bool setModificationTime(int fd, qint64 msecs)
     return ::futimens(fd, times) == 0;
 }
 } // namespace
+
+int currentUtcOffset()
+{
+    tzset();
+    const time_t now = time(nullptr);
+    struct tm local;
+    struct tm utc;
+    if (!localtime_r(&now, &local) || !gmtime_r(&now, &utc))
+        return 0;
+    // Both breakdowns read as if they were UTC; their distance is the offset.
+    return int(timegm(&local) - timegm(&utc));
+}
 
 bool setLastWriteTime(const QString &path, const QDateTime &utc)
 {

@@ -2,6 +2,7 @@
 
 #include <QDir>
 
+#include <time.h>
 #include <windows.h>
 
 namespace zipfilesystem {
@@ -26,6 +27,23 @@ QString nativePath(const QString &path)
 }
 
 } // namespace
+
+int currentUtcOffset()
+{
+    _tzset();
+    const time_t now = time(nullptr);
+    struct tm local;
+    struct tm utc;
+    // The Microsoft argument order: destination first.
+    if (localtime_s(&local, &now) != 0 || gmtime_s(&utc, &now) != 0)
+        return 0;
+    // Both breakdowns read as if they were UTC; their distance is the offset.
+    const time_t localAsUtc = _mkgmtime(&local);
+    const time_t utcAsUtc = _mkgmtime(&utc);
+    if (localAsUtc == time_t(-1) || utcAsUtc == time_t(-1))
+        return 0;
+    return int(localAsUtc - utcAsUtc);
+}
 
 bool setLastWriteTime(const QString &path, const QDateTime &utc)
 {
