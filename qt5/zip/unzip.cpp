@@ -345,7 +345,8 @@ UnZip::ErrorCode UnZipPrivate::readData(const QString &name, const UnZipEntryRec
     if (entry.method == MethodStored && size != entry.uncompressedSize)
         return UnZip::Corrupted;
 
-    // Nothing is written before the data is known to be readable.
+    // Nothing is written before the data is known to be readable, and an
+    // existing file stays as it is until the entry has proved good.
     const bool toFile = !outPath.isEmpty();
     zipfilesystem::TargetFile target;
     if (toFile && !target.open(outPath)) {
@@ -439,22 +440,22 @@ UnZip::ErrorCode UnZipPrivate::readData(const QString &name, const UnZipEntryRec
     }
     if (ec == UnZip::Ok && (produced != entry.uncompressedSize || crc != entry.crc))
         ec = UnZip::Corrupted;
-    if (ec == UnZip::WriteFailed)
-        logDebug(QStringLiteral("Error while writing %1").arg(outPath.isEmpty() ? name : outPath));
-    else if (ec == UnZip::ReadFailed)
-        logDebug(QStringLiteral("Error while reading %1").arg(name));
-
-    if (toFile) {
-        if (ec == UnZip::Ok && restoreTimestamps) {
+    if (toFile && ec == UnZip::Ok) {
+        if (restoreTimestamps) {
             qint64 msecs = 0;
             if (!lastWriteTime(entry.modTime, entry.modDate, &msecs) || !target.setLastWriteTime(msecs))
                 logDebug(QStringLiteral("Unable to set last modified time on file: %1").arg(outPath));
         }
-        if (!target.close() && ec == UnZip::Ok)
+        // Only an entry read completely and correctly replaces what is there.
+        if (!target.commit())
             ec = UnZip::WriteFailed;
-        if (ec != UnZip::Ok && !QFile::remove(outPath))
-            logDebug(QStringLiteral("Unable to remove corrupted file: %1").arg(outPath));
     }
+    if (ec == UnZip::WriteFailed)
+        logDebug(QStringLiteral("Error while writing %1").arg(outPath.isEmpty() ? name : outPath));
+    else if (ec == UnZip::ReadFailed)
+        logDebug(QStringLiteral("Error while reading %1").arg(name));
+    if (toFile && ec != UnZip::Ok && !target.discard())
+        logDebug(QStringLiteral("Unable to remove corrupted file: %1").arg(target.temporaryPath()));
     return ec;
 }
 

@@ -20,7 +20,9 @@ class UnZipPrivate;
 /// directory or a device, decrypting traditional PKWARE encryption. Stored
 /// and deflated entries of format version 2.0 are supported. An entry whose
 /// name would lead outside the target directory (a ".." component, an
-/// absolute path) is refused. Use from one thread at a time.
+/// absolute path) is refused. A file is written beside its final name and
+/// replaces an existing file only when its entry was read completely and
+/// correctly. Use from one thread at a time.
 class ORVELEXTLIB_EXPORT UnZip
 {
     Q_DECLARE_TR_FUNCTIONS(UnZip)
