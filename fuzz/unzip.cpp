@@ -29,7 +29,9 @@ FileState stateOf(const QString &path)
     const QFileInfo info(path);
     FileState state;
     state.exists = info.exists() || info.isSymLink();
-    if (state.exists) {
+    // A directory's time moves whenever anyone adds to it (/tmp, say): only
+    // its existence counts; what an entry could put inside is watched itself.
+    if (state.exists && !info.isDir()) {
         state.size = info.size();
         state.modified = info.lastModified();
     }

@@ -22,6 +22,13 @@ constexpr int UnsafeName = -1;
 
 } // namespace
 
+bool UnZipEntryRecord::isSupported() const
+{
+    // The high byte of the version names the writer's system, not the format.
+    return (method == MethodStored || method == MethodDeflated)
+        && (versionNeeded & 0xff) <= VersionNeeded;
+}
+
 // -------------------------------------------------------------- UnZipPrivate
 
 UnZipPrivate::UnZipPrivate(bool restore)
@@ -232,7 +239,7 @@ UnZip::ErrorCode UnZipPrivate::parseDirectory()
         pos += quint64(recordLength);
 
         UnZipEntryRecord r;
-        const quint16 versionNeeded = getUShort(h + 6);
+        r.versionNeeded = getUShort(h + 6);
         r.flags = getUShort(h + 8);
         r.method = getUShort(h + 10);
         r.modTime = getUShort(h + 12);
@@ -250,23 +257,24 @@ UnZip::ErrorCode UnZipPrivate::parseDirectory()
             continue;
         }
         const QString name = decodeName(r.rawName, r.flags, extra, quint8(getUShort(h + 4) >> 8));
+        // An entry that cannot be read is still listed, so that extracting it
+        // fails loudly instead of its absence going unnoticed.
         if (r.method != MethodStored && r.method != MethodDeflated) {
             qDebug("Unsupported compression method. Skipping file.");
-            continue;
-        }
-        // The high byte names the writer's system, not the format version.
-        if ((versionNeeded & 0xff) > VersionNeeded) {
+        } else if ((r.versionNeeded & 0xff) > VersionNeeded) {
             logDebug(QStringLiteral("Unsupported PKZip version (%1). Skipping file: %2")
-                         .arg(versionNeeded & 0xff).arg(name));
-            continue;
+                         .arg(r.versionNeeded & 0xff)
+                         .arg(name));
         }
-        // Local header and data must lie in front of the directory.
+        // Local header and data must lie in front of the directory. Entries
+        // that are never read may carry Zip64 markers here instead.
         const quint64 room = directoryOffset;
-        if (r.headerOffset + LocalHeaderSize > room
-            || quint64(r.compressedSize) > room - r.headerOffset - LocalHeaderSize
-            || ((r.flags & FlagEncrypted) && r.compressedSize < quint32(EncryptionHeaderSize))
-            || (r.method == MethodStored && !(r.flags & FlagEncrypted)
-                && r.compressedSize != r.uncompressedSize)) {
+        if (r.isSupported()
+            && (r.headerOffset + LocalHeaderSize > room
+                || quint64(r.compressedSize) > room - r.headerOffset - LocalHeaderSize
+                || ((r.flags & FlagEncrypted) && r.compressedSize < quint32(EncryptionHeaderSize))
+                || (r.method == MethodStored && !(r.flags & FlagEncrypted)
+                    && r.compressedSize != r.uncompressedSize))) {
             logDebug(QStringLiteral("Inconsistent directory entry. Skipping file: %1").arg(name));
             damaged = true;
             continue;
@@ -345,7 +353,8 @@ UnZip::ErrorCode UnZipPrivate::readData(const QString &name, const UnZipEntryRec
     if (entry.method == MethodStored && size != entry.uncompressedSize)
         return UnZip::Corrupted;
 
-    // Nothing is written before the data is known to be readable.
+    // Nothing is written before the data is known to be readable, and an
+    // existing file stays as it is until the entry has proved good.
     const bool toFile = !outPath.isEmpty();
     zipfilesystem::TargetFile target;
     if (toFile && !target.open(outPath)) {
@@ -439,31 +448,34 @@ UnZip::ErrorCode UnZipPrivate::readData(const QString &name, const UnZipEntryRec
     }
     if (ec == UnZip::Ok && (produced != entry.uncompressedSize || crc != entry.crc))
         ec = UnZip::Corrupted;
-    if (ec == UnZip::WriteFailed)
-        logDebug(QStringLiteral("Error while writing %1").arg(outPath.isEmpty() ? name : outPath));
-    else if (ec == UnZip::ReadFailed)
-        logDebug(QStringLiteral("Error while reading %1").arg(name));
-
-    if (toFile) {
-        if (ec == UnZip::Ok && restoreTimestamps) {
+    if (toFile && ec == UnZip::Ok) {
+        if (restoreTimestamps) {
             qint64 msecs = 0;
             if (!lastWriteTime(entry.modTime, entry.modDate, &msecs) || !target.setLastWriteTime(msecs))
                 logDebug(QStringLiteral("Unable to set last modified time on file: %1").arg(outPath));
         }
-        if (!target.close() && ec == UnZip::Ok)
+        // Only an entry read completely and correctly replaces what is there.
+        if (!target.commit())
             ec = UnZip::WriteFailed;
-        if (ec != UnZip::Ok && !QFile::remove(outPath))
-            logDebug(QStringLiteral("Unable to remove corrupted file: %1").arg(outPath));
     }
+    if (ec == UnZip::WriteFailed)
+        logDebug(QStringLiteral("Error while writing %1").arg(outPath.isEmpty() ? name : outPath));
+    else if (ec == UnZip::ReadFailed)
+        logDebug(QStringLiteral("Error while reading %1").arg(name));
+    if (toFile && ec != UnZip::Ok && !target.discard())
+        logDebug(QStringLiteral("Unable to remove corrupted file: %1").arg(target.temporaryPath()));
     return ec;
 }
 
 UnZip::ErrorCode UnZipPrivate::extract(const QString &name, const UnZipEntryRecord &entry,
                                        const QDir &dir, UnZip::ExtractionOptions options)
 {
-    if (options & UnZip::VerifyOnly)
-        return name.endsWith(QLatin1Char('/')) && entry.uncompressedSize == 0
-            ? UnZip::Ok : readData(name, entry, nullptr, QString());
+    if (options & UnZip::VerifyOnly) {
+        if (name.endsWith(QLatin1Char('/')) && entry.uncompressedSize == 0)
+            return UnZip::Ok;
+        return entry.isSupported() ? readData(name, entry, nullptr, QString())
+                                   : UnZip::InvalidArchive;
+    }
 
     QString relative;
     if (!safeRelativePath(name, &relative)) {
@@ -493,6 +505,8 @@ UnZip::ErrorCode UnZipPrivate::extract(const QString &name, const UnZipEntryReco
         logDebug(QStringLiteral("Refusing to extract outside the target directory: %1").arg(name));
         return UnZip::ErrorCode(UnsafeName);
     }
+    if (!entry.isSupported())
+        return UnZip::InvalidArchive;
     const QString outDir = (!skipPaths && slash > 0)
         ? QStringLiteral("%1/%2").arg(target, relative.left(slash)) : target;
     if (!(options & UnZip::NoSilentDirectoryCreation) && !knownDirs.contains(outDir)) {
@@ -545,7 +559,7 @@ UnZip::ErrorCode UnZipPrivate::extractToDevice(const QString &name, const UnZipE
 {
     if (name.endsWith(QLatin1Char('/')) && entry.uncompressedSize == 0)
         return UnZip::Ok;
-    return readData(name, entry, out, QString());
+    return entry.isSupported() ? readData(name, entry, out, QString()) : UnZip::InvalidArchive;
 }
 
 // --------------------------------------------------------------------- UnZip
@@ -662,7 +676,8 @@ UnZip::ErrorCode UnZip::extractAll(const QDir &dir, ExtractionOptions options)
         if (ec == Corrupted || ec == HeaderConsistencyError) {
             qDebug("Corrupted entry");
             damaged = true;
-        } else if (ec == UnsafeName) {
+        } else if (ec == UnsafeName || ec == InvalidArchive) {
+            // Refused or unsupported: not extracted, which the result must show.
             damaged = true;
         } else if (ec == WrongPassword) {
             wrongPassword = true;

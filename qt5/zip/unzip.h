@@ -18,9 +18,12 @@ class UnZipPrivate;
 /// Reads ZIP archives from a file or a readable, seekable QIODevice: lists
 /// the entries, verifies them and extracts all, some or one of them to a
 /// directory or a device, decrypting traditional PKWARE encryption. Stored
-/// and deflated entries of format version 2.0 are supported. An entry whose
-/// name would lead outside the target directory (a ".." component, an
-/// absolute path) is refused. Use from one thread at a time.
+/// and deflated entries of format version 2.0 are supported; others (bzip2,
+/// LZMA, AES encryption, entries that need Zip64) are listed, but extracting
+/// one gives InvalidArchive. An entry whose name would lead outside the target
+/// directory (a ".." component, an absolute path) is refused. A file is
+/// written beside its final name and replaces an existing file only when its
+/// entry was read completely and correctly. Use from one thread at a time.
 class ORVELEXTLIB_EXPORT UnZip
 {
     Q_DECLARE_TR_FUNCTIONS(UnZip)
@@ -79,6 +82,9 @@ public:
 
     ErrorCode verifyArchive();
 
+    /// Goes on past entries that are refused for their name, unsupported,
+    /// corrupted or encrypted with another password, and then returns
+    /// WrongPassword or PartiallyCorrupted; stops at any other error.
     ErrorCode extractAll(const QString &dirname, ExtractionOptions options = ExtractPaths);
     ErrorCode extractAll(const QDir &dir, ExtractionOptions options = ExtractPaths);
 

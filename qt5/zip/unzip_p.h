@@ -19,6 +19,7 @@ struct UnZipEntryRecord
 {
     QByteArray rawName;
     quint64 headerOffset = 0;
+    quint16 versionNeeded = 0;
     quint16 flags = 0;
     quint16 method = 0;
     quint16 modTime = 0;
@@ -27,6 +28,10 @@ struct UnZipEntryRecord
     quint32 compressedSize = 0;
     quint32 uncompressedSize = 0;
     QString comment;
+
+    /// Stored or deflated, of format version 2.0 at most: what can be read.
+    /// Others are listed but not extracted.
+    bool isSupported() const;
 };
 
 class UnZipPrivate : public QObject

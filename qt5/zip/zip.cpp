@@ -467,8 +467,8 @@ Zip::ErrorCode ZipPrivate::writeFile(const Item &item, Zip::CompressionLevel req
     if (encrypt) {
         keys.reset(new CipherKeys(passwordBytes(password)));
         char encryptionHeader[EncryptionHeaderSize];
-        QRandomGenerator::system()->fillRange(reinterpret_cast<quint32 *>(encryptionHeader),
-                                              EncryptionHeaderSize / 4);
+        for (int i = 0; i < EncryptionHeaderSize; i += 4)
+            putUInt(encryptionHeader + i, QRandomGenerator::system()->generate());
         // With a data descriptor the check byte is the high byte of the time.
         encryptionHeader[EncryptionHeaderSize - 1] = char(record.modTime >> 8);
         keys->encrypt(encryptionHeader, EncryptionHeaderSize);

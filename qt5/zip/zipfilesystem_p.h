@@ -2,16 +2,23 @@
 #define ORVELEXTLIB_ZIPFILESYSTEM_P_H
 
 // The operating-system seam for the files an archive is made from and
-// extracted to: one implementation per platform (zipfilesystem_unix.cpp,
-// zipfilesystem_win.cpp). It exists for speed: per entry it costs one open,
-// one status query and the reads, where QFile and QFileInfo query the file
-// several times and convert its times through the local time zone.
+// extracted to, and for the C library's time-zone calls, which differ between
+// the platforms: one implementation per platform (zipfilesystem_unix.cpp,
+// zipfilesystem_win.cpp). The file part exists for speed: per entry it costs
+// one open, one status query and the reads, where QFile and QFileInfo query
+// the file several times and convert its times through the local time zone.
 
 #include <QDateTime>
+#include <QRandomGenerator>
 #include <QString>
 #include <QtGlobal>
 
 namespace zipfilesystem {
+
+/// The current offset of local time from UTC in seconds, from the C library's
+/// local and UTC breakdowns of now after the time-zone settings are reloaded;
+/// 0 when either breakdown is unavailable.
+int currentUtcOffset();
 
 /// Opens the existing file `path` for writing (never creating or truncating
 /// it), sets its last-write time to `utc` and closes it again. Returns whether
@@ -44,25 +51,55 @@ private:
     qint64 m_lastWrite = 0;
 };
 
-/// A file created, or emptied when it exists, for an extracted entry.
+/// A path beside `path` for a temporary file: hidden on Unix, and random so
+/// that it meets no entry and no other extraction (a name that exists is
+/// refused by the exclusive creation, and another is tried).
+inline QString temporarySibling(const QString &path)
+{
+    const int slash = qMax(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
+    return path.left(slash + 1)
+        + QStringLiteral(".unzip-%1")
+              .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
+}
+
+/// The file of an extracted entry. The data goes to a new temporary file in
+/// the directory of the final path, and commit() puts it in place in one step:
+/// an existing file is replaced only by a complete one (a power loss leaves
+/// the old file or the new one), and the final path is never followed when it
+/// is a symbolic link. Whatever is not committed is removed.
 class TargetFile
 {
 public:
     TargetFile() = default;
-    ~TargetFile() { close(); }
+    ~TargetFile() { discard(); }
     TargetFile(const TargetFile &) = delete;
     TargetFile &operator=(const TargetFile &) = delete;
 
+    /// False when the temporary file cannot be created, or `path` is a
+    /// directory, a special file (a FIFO, say) or an existing file that may
+    /// not be written (a read-only file stays protected). The temporary file
+    /// takes over the permissions of an existing file.
     bool open(const QString &path);
     /// Writes all of `data`; false on an error.
     bool write(const char *data, qint64 size);
     /// Sets the last-write time, in milliseconds since 1970-01-01 UTC.
     bool setLastWriteTime(qint64 msecs);
-    /// False when closing reports an error (a write that failed late).
-    bool close();
+    /// Closes the temporary file and renames it to the final path, replacing
+    /// what is there. False when closing (a write that failed late) or the
+    /// rename fails; discard() then removes the temporary file.
+    bool commit();
+    /// Closes and removes the temporary file; false when it could not be
+    /// removed (temporaryPath() still names it).
+    bool discard();
+    QString temporaryPath() const { return m_temporary; }
 
 private:
+    bool closeHandle();
+
     qintptr m_handle = -1;
+    QString m_path;
+    QString m_temporary;
+    bool m_replaces = false; // an existing file is replaced
 };
 
 } // namespace zipfilesystem

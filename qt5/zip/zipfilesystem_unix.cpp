@@ -3,6 +3,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,6 +27,18 @@ bool setModificationTime(int fd, qint64 msecs)
     return ::futimens(fd, times) == 0;
 }
 } // namespace
+
+int currentUtcOffset()
+{
+    tzset();
+    const time_t now = time(nullptr);
+    struct tm local;
+    struct tm utc;
+    if (!localtime_r(&now, &local) || !gmtime_r(&now, &utc))
+        return 0;
+    // Both breakdowns read as if they were UTC; their distance is the offset.
+    return int(timegm(&local) - timegm(&utc));
+}
 
 bool setLastWriteTime(const QString &path, const QDateTime &utc)
 {
@@ -85,18 +98,46 @@ qint64 SourceFile::read(char *data, qint64 max)
 
 bool TargetFile::open(const QString &path)
 {
-    close();
-    // Non-blocking, so that a FIFO in the target directory cannot stall the
-    // extraction: without a reader the open fails at once.
-    int fd;
-    do {
-        fd = ::open(QFile::encodeName(path).constData(),
-                    O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
+    discard();
+    const QByteArray native = QFile::encodeName(path);
+    struct stat existing;
+    const bool exists = ::lstat(native.constData(), &existing) == 0;
+    // A symbolic link is replaced, never followed; a FIFO, a device or a
+    // directory is left alone.
+    if (exists && !S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode))
         return false;
-    m_handle = fd;
-    return true;
+    const bool replaces = exists && S_ISREG(existing.st_mode);
+    // Written in place, a file we may not write refused the extraction.
+    if (replaces && ::faccessat(AT_FDCWD, native.constData(), W_OK, AT_EACCESS) != 0)
+        return false;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const QString temporary = temporarySibling(path);
+        int fd;
+        do {
+            fd = ::open(QFile::encodeName(temporary).constData(),
+                        O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, replaces ? 0600 : 0666);
+        } while (fd < 0 && errno == EINTR);
+        if (fd < 0 && errno == EEXIST)
+            continue;
+        if (fd < 0)
+            return false;
+        if (replaces) {
+            // The new file keeps the old one's owner where we may give it
+            // away (as the superuser) and its permissions; the set-id bits
+            // only with the owner they were given for.
+            mode_t mode = existing.st_mode & 07777;
+            if ((existing.st_uid != ::geteuid() || existing.st_gid != ::getegid())
+                && ::fchown(fd, existing.st_uid, existing.st_gid) != 0)
+                mode &= 0777;
+            ::fchmod(fd, mode);
+        }
+        m_handle = fd;
+        m_path = path;
+        m_temporary = temporary;
+        m_replaces = replaces;
+        return true;
+    }
+    return false;
 }
 
 bool TargetFile::write(const char *data, qint64 size)
@@ -120,7 +161,34 @@ bool TargetFile::setLastWriteTime(qint64 msecs)
     return m_handle >= 0 && setModificationTime(int(m_handle), msecs);
 }
 
-bool TargetFile::close()
+bool TargetFile::commit()
+{
+    if (m_handle < 0)
+        return false;
+    // The new content is on the disk before the name moves to it, so that a
+    // power loss cannot leave an empty file in place of the old one.
+    const bool synced = !m_replaces || ::fsync(int(m_handle)) == 0 || errno == EINVAL;
+    if (!closeHandle() || !synced)
+        return false;
+    const QByteArray from = QFile::encodeName(m_temporary);
+    if (::rename(from.constData(), QFile::encodeName(m_path).constData()) != 0)
+        return false;
+    m_temporary.clear();
+    return true;
+}
+
+bool TargetFile::discard()
+{
+    closeHandle();
+    if (m_temporary.isEmpty())
+        return true;
+    if (::unlink(QFile::encodeName(m_temporary).constData()) != 0 && errno != ENOENT)
+        return false;
+    m_temporary.clear();
+    return true;
+}
+
+bool TargetFile::closeHandle()
 {
     if (m_handle < 0)
         return true;

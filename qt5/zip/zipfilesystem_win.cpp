@@ -2,6 +2,7 @@
 
 #include <QDir>
 
+#include <time.h>
 #include <windows.h>
 
 namespace zipfilesystem {
@@ -26,6 +27,23 @@ QString nativePath(const QString &path)
 }
 
 } // namespace
+
+int currentUtcOffset()
+{
+    _tzset();
+    const time_t now = time(nullptr);
+    struct tm local;
+    struct tm utc;
+    // The Microsoft argument order: destination first.
+    if (localtime_s(&local, &now) != 0 || gmtime_s(&utc, &now) != 0)
+        return 0;
+    // Both breakdowns read as if they were UTC; their distance is the offset.
+    const time_t localAsUtc = _mkgmtime(&local);
+    const time_t utcAsUtc = _mkgmtime(&utc);
+    if (localAsUtc == time_t(-1) || utcAsUtc == time_t(-1))
+        return 0;
+    return int(localAsUtc - utcAsUtc);
+}
 
 bool setLastWriteTime(const QString &path, const QDateTime &utc)
 {
@@ -90,15 +108,36 @@ qint64 SourceFile::read(char *data, qint64 max)
 
 bool TargetFile::open(const QString &path)
 {
-    close();
+    discard();
     const QString native = nativePath(path);
-    HANDLE handle = CreateFileW(reinterpret_cast<LPCWSTR>(native.utf16()), GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-        return false;
-    m_handle = reinterpret_cast<qintptr>(handle);
-    return true;
+    const DWORD attributes = GetFileAttributesW(reinterpret_cast<LPCWSTR>(native.utf16()));
+    bool replaces = false;
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        // Refused as when the file was written in place: directories,
+        // read-only, hidden and system files.
+        if (attributes
+            & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN
+               | FILE_ATTRIBUTE_SYSTEM))
+            return false;
+        // A symbolic link is replaced, never followed.
+        replaces = !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    }
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const QString temporary = temporarySibling(path);
+        HANDLE handle
+            = CreateFileW(reinterpret_cast<LPCWSTR>(nativePath(temporary).utf16()), GENERIC_WRITE,
+                          FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS)
+            continue;
+        if (handle == INVALID_HANDLE_VALUE)
+            return false;
+        m_handle = reinterpret_cast<qintptr>(handle);
+        m_path = path;
+        m_temporary = temporary;
+        m_replaces = replaces;
+        return true;
+    }
+    return false;
 }
 
 bool TargetFile::write(const char *data, qint64 size)
@@ -127,7 +166,37 @@ bool TargetFile::setLastWriteTime(qint64 msecs)
     return SetFileTime(reinterpret_cast<HANDLE>(m_handle), nullptr, nullptr, &ft) != 0;
 }
 
-bool TargetFile::close()
+bool TargetFile::commit()
+{
+    if (m_handle == -1)
+        return false;
+    // The new content is on the disk before the name moves to it, so that a
+    // power loss cannot leave an empty file in place of the old one.
+    const bool flushed = !m_replaces || FlushFileBuffers(reinterpret_cast<HANDLE>(m_handle)) != 0;
+    // The file is closed first: an open handle keeps it from being renamed.
+    if (!closeHandle() || !flushed)
+        return false;
+    const DWORD flags = MOVEFILE_REPLACE_EXISTING | (m_replaces ? MOVEFILE_WRITE_THROUGH : 0);
+    if (!MoveFileExW(reinterpret_cast<LPCWSTR>(nativePath(m_temporary).utf16()),
+                     reinterpret_cast<LPCWSTR>(nativePath(m_path).utf16()), flags))
+        return false;
+    m_temporary.clear();
+    return true;
+}
+
+bool TargetFile::discard()
+{
+    closeHandle();
+    if (m_temporary.isEmpty())
+        return true;
+    if (!DeleteFileW(reinterpret_cast<LPCWSTR>(nativePath(m_temporary).utf16()))
+        && GetLastError() != ERROR_FILE_NOT_FOUND)
+        return false;
+    m_temporary.clear();
+    return true;
+}
+
+bool TargetFile::closeHandle()
 {
     if (m_handle == -1)
         return true;

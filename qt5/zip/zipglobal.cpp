@@ -1,18 +1,9 @@
 #include "zipglobal.h"
 #include "zipfilesystem_p.h"
 
-#include <ctime>
-
 int zip_currentUtcOffset()
 {
-    tzset();
-    const time_t now = time(nullptr);
-    struct tm local;
-    struct tm utc;
-    if (!localtime_r(&now, &local) || !gmtime_r(&now, &utc))
-        return 0;
-    // Both breakdowns read as if they were UTC; their distance is the offset.
-    return int(timegm(&local) - timegm(&utc));
+    return zipfilesystem::currentUtcOffset();
 }
 
 QDateTime zip_fromFileTimestamp(const QDateTime &dt)

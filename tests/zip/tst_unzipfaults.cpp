@@ -73,7 +73,7 @@ QString partialFiles(const QString &dir)
 
 QStringList present(const QString &dir)
 {
-    return QDir(dir).entryList(QDir::Files, QDir::Name);
+    return QDir(dir).entryList(QDir::Files | QDir::Hidden, QDir::Name);
 }
 
 int childMain(const QStringList &args)
