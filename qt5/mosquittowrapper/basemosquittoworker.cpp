@@ -193,14 +193,20 @@ void BaseMosquittoWorker::doReconnect()
     Q_D(BaseMosquittoWorker);
     if (!d->started)
         return;
-    if ((!d->client || d->client->isOpen()) && d->connectTime.isValid()) {
+    // Read once: libmosquitto's own thread may connect meanwhile.
+    const bool open = d->client && d->client->isOpen();
+    // Open without a connection time: libmosquitto reconnected by itself and
+    // onConnect() has not run yet. That connection was only just made.
+    if (open && !d->connectTime.isValid())
+        d->connectTime.start();
+    if ((!d->client || open) && d->connectTime.isValid()) {
         const int timeout = d->config.reconnectTimeout();
         if (timeout <= 0)
             return;
         if (d->connectTime.elapsed() < timeout)
             return;
     }
-    if (d->client && d->client->isOpen()) {
+    if (open) {
         for (const QString &topic : qAsConst(d->subscriptions))
             d->client->unsubscribe(topic.toUtf8());
         qWarning() << d->connectTime.elapsed() << (d->client->isOpen() ? "true" : "false");

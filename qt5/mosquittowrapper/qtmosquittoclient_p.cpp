@@ -84,11 +84,15 @@ QtMosquittoClientPrivate::QtMosquittoClientPrivate(const QByteArray &clientId, b
 {
 }
 
-// The mosquittopp base goes before the QObject base: libmosquitto's thread is
-// joined while the signals are blocked and the QObject still stands.
+// The callbacks running in libmosquitto's thread use the members, which go
+// before the mosquittopp base would cancel and join that thread: it is stopped
+// here first, with the signals blocked. Forcing it is safe, a callback is never
+// cut short (NoCancellation); without a network thread this does nothing.
 QtMosquittoClientPrivate::~QtMosquittoClientPrivate()
 {
     blockSignals(true);
+    loop_stop(true);
+    m_loopRunning = false;
 }
 
 bool QtMosquittoClientPrivate::mosquittoReinitialize(const QByteArray &clientId, bool cleanSession)

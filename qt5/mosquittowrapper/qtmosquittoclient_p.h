@@ -33,7 +33,8 @@ public:
     QtMosquittoClientPrivate(const QByteArray &clientId, QObject *parent);
     QtMosquittoClientPrivate(bool cleanSession, QObject *parent);
     QtMosquittoClientPrivate(const QByteArray &clientId, bool cleanSession, QObject *parent);
-    /// Emits nothing while libmosquitto's client (and its thread) goes.
+    /// Stops libmosquitto's network thread before anything else goes, and
+    /// emits nothing meanwhile.
     ~QtMosquittoClientPrivate() override;
 
     bool mosquittoReinitialize(const QByteArray &clientId, bool cleanSession);

@@ -5,6 +5,22 @@
 
 #include <QCoreApplication>
 
+namespace {
+
+// A thread that was never started (its doStart() failed before starting it)
+// never emits finished(), so nothing would ever delete it: it counts as
+// stopped and goes now. Running is asked first: a finishing thread is no
+// longer running but already finished.
+bool deleteIfNeverStarted(AbstractWorkerThread *thread)
+{
+    if (!thread || thread->isRunning() || thread->isFinished())
+        return false;
+    delete thread;
+    return true;
+}
+
+} // namespace
+
 AbstractWorkerController::AbstractWorkerController(QObject *parent)
     : QObject(parent)
 {
@@ -51,6 +67,10 @@ bool AbstractWorkerController::doStop()
 {
     emit stopWorker();
     while (!m_threads.isEmpty()) {
+        // A copy: each deletion sweeps the list.
+        const QList<QPointer<AbstractWorkerThread>> threads = m_threads;
+        for (const QPointer<AbstractWorkerThread> &thread : threads)
+            deleteIfNeverStarted(thread);
         QThread::msleep(10);
         // Lets each finished thread's deleteLater() happen.
         QCoreApplication::processEvents(QEventLoop::AllEvents);
@@ -64,7 +84,8 @@ bool AbstractWorkerController::doKillThreads()
     while (!m_threads.isEmpty()) {
         int i = 0;
         while (i < m_threads.size()) {
-            if (AbstractWorkerThread *thread = m_threads.at(i))
+            AbstractWorkerThread *thread = m_threads.at(i);
+            if (!deleteIfNeverStarted(thread) && thread)
                 thread->terminate();
             QThread::msleep(100);
             QCoreApplication::processEvents(QEventLoop::AllEvents);

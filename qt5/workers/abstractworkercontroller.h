@@ -47,9 +47,11 @@ protected slots:
 protected:
     virtual bool doStart() = 0;
     /// Emits stopWorker() and waits, processing events, until every thread
-    /// object created here has been destroyed. No time limit.
+    /// object created here has been destroyed. No time limit. A thread that
+    /// was never started is deleted at once.
     virtual bool doStop();
-    /// Terminates every thread still alive, 100 ms apart, until all are gone.
+    /// Terminates every thread still alive, 100 ms apart, until all are gone;
+    /// deletes one that was never started instead.
     virtual bool doKillThreads();
     /// Puts the worker into a new thread owned by this controller and wires
     /// it up. Returns the thread, not yet started, or null for a null worker.

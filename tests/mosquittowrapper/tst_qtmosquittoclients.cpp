@@ -4,6 +4,7 @@
 
 #include "mosquittotestkit.h"
 
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>
@@ -26,12 +27,14 @@ std::unique_ptr<QtMosquittoClientBase> makeClient(Kind kind, const MosquittoConf
     return std::make_unique<QtMosquittoClient>(config, id);
 }
 
-MosquittoMessage message(const QByteArray &topic, const QByteArray &payload, int qos = 0)
+MosquittoMessage message(const QByteArray &topic, const QByteArray &payload, int qos = 0,
+                         bool retain = false)
 {
     MosquittoMessage msg;
     msg.setTopic(topic);
     msg.setPayload(payload);
     msg.setQos(qos);
+    msg.setRetain(retain);
     return msg;
 }
 
@@ -64,7 +67,8 @@ private slots:
     void asyncOpenWhileConnectingDoesNotSpin();
     void syncCloseAndPublishWithoutConnection();
     void threadedPublishWhileClosedReturnsTrue();
-    void threadedDestructionEndsThreadAndConnection();
+    void destructionEndsThreadAndConnection_data();
+    void destructionEndsThreadAndConnection();
     void httpProxyIsIgnoredSocks5IsUsed();
 
 private:
@@ -258,23 +262,49 @@ void tst_QtMosquittoClients::threadedPublishWhileClosedReturnsTrue()
     QCOMPARE(errors.count(), 0);
 }
 
-void tst_QtMosquittoClients::threadedDestructionEndsThreadAndConnection()
+void tst_QtMosquittoClients::destructionEndsThreadAndConnection_data()
 {
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("rounds");
+    // The network thread may be anywhere in its work as the client goes: many tries.
+    QTest::newRow("async") << int(Kind::Async) << 20;
+    QTest::newRow("threaded") << int(Kind::Threaded) << 1;
+}
+
+// Deleted while open, subscribed and receiving.
+void tst_QtMosquittoClients::destructionEndsThreadAndConnection()
+{
+    QFETCH(int, kind);
+    QFETCH(int, rounds);
+    MosquittoBroker broker; // left with large retained messages
+    QVERIFY2(broker.start(), qPrintable(broker.log()));
     // Threads of earlier clients may still be on their way out.
     QTRY_COMPARE(threadCount(), m_threadsAtStart);
     const int before = threadCount();
-    auto client = std::make_unique<QtMosquittoClient>(brokerConfig(m_broker), "threaded-gone");
-    QSignalSpy opened(client.get(), &QtMosquittoClientBase::opened);
-    client->open();
-    QVERIFY(opened.wait(5000));
-    QTRY_COMPARE(threadCount(), before + 1);
-    client.reset();
-    // isFinished() comes just before the system thread is gone.
-    QTRY_COMPARE(threadCount(), before);
-    // The inner client went with its thread, and with it the connection.
-    QTRY_VERIFY_WITH_TIMEOUT(m_broker.log().contains(QLatin1String("Client threaded-gone closed its connection"))
-                                 || m_broker.log().contains(QLatin1String("Client threaded-gone disconnected")),
-                             5000);
+    for (int round = 0; round < rounds; ++round) {
+        auto client
+            = makeClient(Kind(kind), brokerConfig(broker), "gone" + QByteArray::number(round));
+        QSignalSpy opened(client.get(), &QtMosquittoClientBase::opened);
+        int received = 0; // counted only: they are large
+        connect(client.get(), &QtMosquittoClientBase::recieved, this, [&] { ++received; });
+        client->open();
+        QVERIFY(opened.wait(5000));
+        QTRY_COMPARE(threadCount(), before + 1);
+        // Retained, they come back at once on every subscription, each under a
+        // topic of its own.
+        for (int i = 0; round == 0 && i < 40; ++i)
+            client->publish(
+                message("gone/" + QByteArray::number(i), QByteArray(1 << 20, 'x'), 0, true));
+        QVERIFY(client->subscribe("gone/#"));
+        QTRY_VERIFY_WITH_TIMEOUT(received >= 5, 10000);
+        client.reset();
+        // isFinished() comes just before the system thread is gone.
+        QTRY_COMPARE(threadCount(), before);
+    }
+    // The network thread went with the client, and with it the connection.
+    const QRegularExpression ended(
+        QStringLiteral("Client gone[0-9]+ (closed its connection|disconnected)"));
+    QTRY_COMPARE_WITH_TIMEOUT(broker.log().count(ended), rounds, 5000);
 }
 
 void tst_QtMosquittoClients::httpProxyIsIgnoredSocks5IsUsed()

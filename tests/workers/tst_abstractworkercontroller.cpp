@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include <atomic>
 
@@ -55,6 +56,7 @@ class TestController : public AbstractWorkerController
 public:
     QList<AbstractWorker *> workers;
     bool startResult = true;
+    bool startThreads = true;
     int startedWorkers = 0;
     using AbstractWorkerController::addWorkerToThread;
     using AbstractWorkerController::threads;
@@ -63,7 +65,8 @@ protected:
     bool doStart() override
     {
         for (AbstractWorker *worker : qAsConst(workers))
-            addWorkerToThread(worker)->start();
+            if (AbstractWorkerThread *thread = addWorkerToThread(worker); startThreads)
+                thread->start();
         return startResult;
     }
     void processStartedWorker() override { ++startedWorkers; }
@@ -82,6 +85,7 @@ private slots:
     void workersRunInTheirOwnThreads();
     void restartSignals_data();
     void restartSignals();
+    void failedControllerStartStopsThreads_data();
     void failedControllerStartStopsThreads();
     void workerDeletedBeforeThreadRuns();
     void killThreadsEndsStuckWorkers();
@@ -196,20 +200,43 @@ void tst_AbstractWorkerController::restartSignals()
     QCOMPARE(stopped.count(), stoppedSignals);
 }
 
+void tst_AbstractWorkerController::failedControllerStartStopsThreads_data()
+{
+    QTest::addColumn<QByteArray>("stopBy"); // the threads are started when empty
+    QTest::newRow("started-quits") << QByteArray();
+    // doStart() failed before starting its thread: that thread never finishes.
+    QTest::newRow("unstarted-stop") << QByteArray("stop");
+    QTest::newRow("unstarted-kill") << QByteArray("killThreads");
+}
+
 void tst_AbstractWorkerController::failedControllerStartStopsThreads()
 {
+    QFETCH(QByteArray, stopBy);
     WorkerLog log;
     TestController controller;
     controller.startResult = false;
+    controller.startThreads = stopBy.isEmpty();
     controller.workers.append(new TestWorker(&log));
     QSignalSpy started(&controller, &AbstractWorkerController::started);
     QSignalSpy stopWorker(&controller, &AbstractWorkerController::stopWorker);
     controller.start();
     QCOMPARE(started.count(), 0);
     QCOMPARE(stopWorker.count(), 1);
-    // The thread quits by itself; its destruction empties the list.
-    QTRY_VERIFY(controller.threads().isEmpty());
-    QTRY_COMPARE(log.destroyed.load(), 1);
+    if (stopBy.isEmpty()) {
+        // The thread quits by itself; its destruction empties the list.
+        QTRY_VERIFY(controller.threads().isEmpty());
+        QTRY_COMPARE(log.destroyed.load(), 1);
+        return;
+    }
+    // Should the stop wait for the thread forever, this deletes it, failing the row.
+    bool hung = false;
+    QTimer::singleShot(5000, &controller, [&] {
+        hung = true;
+        qDeleteAll(QList<QPointer<AbstractWorkerThread>>(controller.threads()));
+    });
+    QVERIFY(QMetaObject::invokeMethod(&controller, stopBy.constData()));
+    QVERIFY(!hung);
+    delete controller.workers.at(0); // it never ran, so nothing deleted it
 }
 
 void tst_AbstractWorkerController::workerDeletedBeforeThreadRuns()
