@@ -4,6 +4,7 @@
 #include "logging_p.h"
 
 #include <qsettingsext/dircreator.h>
+#include <qsettingsext/systemdirs_p.h>
 #include <zip/zip.h>
 
 #include <QCoreApplication>
@@ -473,9 +474,9 @@ void LoggerManagerPrivate::openAt(LoggerManager *lm, const LogStamp &stamp)
         bool ok = lm->_file->isOpen()
             || lm->_file->open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Text);
         if (ok) {
-            lm->_file->setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                      | QFileDevice::ReadGroup | QFileDevice::WriteGroup
-                                      | QFileDevice::ReadOther);
+            lm->_file->setPermissions(SystemDirs::creationPermissions(
+                QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+                | QFileDevice::WriteGroup | QFileDevice::ReadOther));
             lm->_nameDay = stamp.day;
             lm->_nameLogPath = logPath;
             lm->_nameAppName = appName;
