@@ -2,6 +2,7 @@
 #include "cryptedsettingsstorage_p.h"
 
 #include <crypto/cryptedsettingsstorage.h>
+#include <qsettingsext/systemdirs_p.h>
 #include <qsettingsext/xmlsettings.h>
 
 #include <QCryptographicHash>
@@ -267,7 +268,8 @@ bool CryptoDataManager::encryptStorage(const QString &plainFileName, const QStri
     encrypted.write(cryptedstore::encode(document));
     if (!encrypted.commit())
         return false;
-    QFile::setPermissions(encryptedFileName, QFileDevice::Permissions(0x6064));
+    QFile::setPermissions(encryptedFileName,
+                          SystemDirs::creationPermissions(QFileDevice::Permissions(0x6064)));
     QFile::remove(plainFileName);
     return true;
 }

@@ -6,6 +6,7 @@
 #include <workers/abstractworkerthread.h>
 
 #include <QAuthenticator>
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
@@ -14,6 +15,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 
 Q_LOGGING_CATEGORY(lcHfl, "hfl")
@@ -45,7 +47,25 @@ bool parseContentLength(const QNetworkReply *reply, qint64 *length)
     return hflheaders::parseContentLength(reply->rawHeader("Content-Length"), length);
 }
 
+std::atomic<qint64> peakUnread { 0 };
+
+void notePeakUnread(qint64 bytes)
+{
+    qint64 seen = peakUnread.load(std::memory_order_relaxed);
+    while (bytes > seen
+           && !peakUnread.compare_exchange_weak(seen, bytes, std::memory_order_relaxed)) { }
+}
+
 } // namespace
+
+namespace hflbuffer {
+
+qint64 takePeakUnread()
+{
+    return peakUnread.exchange(0);
+}
+
+} // namespace hflbuffer
 
 namespace hflheaders {
 
@@ -125,6 +145,8 @@ void HttpFileLoaderPrivate::deleteTimersAndManager()
         delete restartTimer.data();
     }
     currentReply = nullptr;
+    stream.reset();
+    heldBody.clear();
     delete manager.data();
 }
 
@@ -236,6 +258,125 @@ qint64 HttpFileLoaderPrivate::replyLimit(const QNetworkReply *reply) const
     }
     // Enough for the blocks of a ranged answer and for an error page.
     return std::max<qint64>(qint64(blockSize) * MaxReadsPerReply + 1, MinReplyLimit);
+}
+
+qint64 HttpFileLoaderPrivate::readPieceSize() const
+{
+    return std::min<qint64>(blockSize, ReadPieceSize);
+}
+
+qint64 HttpFileLoaderPrivate::partLimit() const
+{
+    return std::min(qint64(blockSize) * MaxReadsPerReply, MaxHeldBody);
+}
+
+bool HttpFileLoaderPrivate::writeBody(QIODevice *source, QFile &part, qint64 start, qint64 limit,
+                                      qint64 &written)
+{
+    // One buffer for all pieces: fresh megabytes per read would cost more in
+    // page faults than the copy, and a small buffer stays in the cache.
+    const qint64 piece = readPieceSize();
+    if (readBuffer.size() != piece)
+        readBuffer.resize(int(piece));
+    while (written < limit) {
+        const qint64 chunk = source->read(readBuffer.data(), std::min(piece, limit - written));
+        if (chunk <= 0)
+            break;
+        if (!part.seek(start + written) || part.write(readBuffer.constData(), chunk) != chunk
+            || !part.flush()) {
+            // Stop at the first failed write: a later one would leave a hole.
+            qCCritical(lcHfl) << "Side file write error" << part.fileName() << part.errorString()
+                              << url;
+            return false;
+        }
+        written += chunk;
+    }
+    return true;
+}
+
+bool HttpFileLoaderPrivate::startStream(QNetworkReply *reply)
+{
+    Q_Q(HttpFileLoader);
+    // A part (at most MaxReadsPerReply blocks of it are taken) and anything
+    // else but a whole file is judged when its reply ends.
+    const int status = httpStatus(reply);
+    qint64 length = 0;
+    if ((status != 200 && status != 0) || reply->error() != QNetworkReply::NoError
+        || reply->hasRawHeader("Content-Range") || !parseContentLength(reply, &length)
+        || (lastTotal >= 0 && length != lastTotal)) {
+        return false;
+    }
+    stream.reset(new HttpBodyStream);
+    stream->reply = reply;
+    stream->part.setFileName(q->partFilePath());
+    stream->sizeBefore = q->calcOffset();
+    stream->total = length;
+    if (!stream->part.open(QIODevice::ReadWrite)) {
+        qCCritical(lcHfl) << stream->part.fileName() << stream->part.errorString() << url;
+        stream->failed = true;
+        reply->abort(); // finished() takes it from here
+        return true;
+    }
+    // What is written from now on belongs to this version of the file.
+    lastTotal = length;
+    return true;
+}
+
+void HttpFileLoaderPrivate::bodyArrived(QNetworkReply *reply)
+{
+    if (reply != currentReply || reply->property(oversizedProperty).toBool())
+        return;
+    if (!stream && !startStream(reply)) {
+        // Qt's buffer is bounded and must be emptied for the reply to go
+        // on. Of any other answer only the start of a part (partLimit()) is
+        // ever written: it waits here for the end of the reply, the rest is
+        // dropped (and the reply is cut off past replyLimit()).
+        const qint64 available = reply->bytesAvailable();
+        notePeakUnread(heldBody.size() + available);
+        const qint64 wanted
+            = reply->hasRawHeader("Content-Range") ? partLimit() - heldBody.size() : 0;
+        if (wanted > 0) {
+            qint64 length = 0;
+            if (heldBody.isEmpty() && parseContentLength(reply, &length))
+                heldBody.reserve(int(std::min(length, wanted)));
+            const int held = heldBody.size();
+            heldBody.resize(held + int(std::min(available, wanted)));
+            const qint64 got = reply->read(heldBody.data() + held, heldBody.size() - held);
+            heldBody.resize(held + int(std::max<qint64>(got, 0)));
+        }
+        reply->skip(reply->bytesAvailable());
+        return;
+    }
+    if (!stream || stream->reply != reply || stream->failed)
+        return;
+    notePeakUnread(reply->bytesAvailable());
+    if (!writeBody(reply, stream->part, 0, stream->total, stream->written)) {
+        stream->failed = true;
+        reply->abort(); // finished() takes it from here
+    }
+}
+
+void HttpFileLoaderPrivate::blockWritten(qint64 size, qint64 sizeBefore, qint64 total)
+{
+    Q_Q(HttpFileLoader);
+    if (size == total) {
+        complete();
+        return;
+    }
+    if (total > 0) {
+        const QPointer<HttpFileLoader> self(q);
+        emit q->progress(shortName(), int(std::min<qint64>(100, size * 100 / total)));
+        if (!self)
+            return;
+    }
+    if (size > sizeBefore) {
+        attempts = 0;
+        q->download();
+    } else {
+        // A server that ignores the range repeats what is there already.
+        qCWarning(lcHfl) << "Response did not advance the side file" << url;
+        retryOrGiveUp(timing.retryDelay);
+    }
 }
 
 // --- public ---
@@ -375,6 +516,8 @@ void HttpFileLoader::download()
         return;
     }
     d->timeoutTimer->stop();
+    d->stream.reset();
+    d->heldBody.clear();
     ++d->attempts;
     const qint64 offset = calcOffset();
     // The URL goes in last: it may itself contain "%1".
@@ -407,6 +550,12 @@ void HttpFileLoader::download()
         reply->setProperty(oversizedProperty, true);
         reply->abort();
     });
+    // Qt stops taking from the network while this much is unread: whole
+    // files go to the side file as they arrive, parts wait aside until their
+    // reply ends (bodyArrived()).
+    reply->setReadBufferSize(d->readPieceSize() * HttpFileLoaderPrivate::BufferedPieces);
+    connect(reply, &QNetworkReply::metaDataChanged, this, [d, reply] { d->bodyArrived(reply); });
+    connect(reply, &QIODevice::readyRead, this, [d, reply] { d->bodyArrived(reply); });
     d->timeoutTimer->start(d->timing.requestTimeout);
 }
 
@@ -443,6 +592,11 @@ void HttpFileLoader::finished(QNetworkReply *reply)
         return;
     }
     d->currentReply = nullptr;
+    // A whole-file answer written as it arrived; its side file is closed on
+    // every way out below.
+    QScopedPointer<HttpBodyStream> stream(d->stream.take());
+    if (stream && stream->reply != reply)
+        stream.reset();
     if (d->timeoutTimer)
         d->timeoutTimer->stop();
     qCDebug(lcHfl) << tr("BLOCK FINISHED") << d->url;
@@ -450,6 +604,11 @@ void HttpFileLoader::finished(QNetworkReply *reply)
     if (!reply) {
         qCCritical(lcHfl) << tr("Reply is null object") << d->url;
         d->retryOrGiveUp(d->timing.retryDelay);
+        return;
+    }
+    if (stream && stream->failed) {
+        reply->deleteLater();
+        d->blockWritten(stream->part.size(), stream->sizeBefore, stream->total);
         return;
     }
     if (reply->property(oversizedProperty).toBool()) {
@@ -486,7 +645,7 @@ void HttpFileLoader::finished(QNetworkReply *reply)
         d->headerError(reply);
         return;
     }
-    const qint64 sizeBefore = calcOffset();
+    const qint64 sizeBefore = stream ? stream->sizeBefore : calcOffset();
     const bool ranged = reply->hasRawHeader("Content-Range");
     qint64 start = 0;
     qint64 total = contentLength;
@@ -511,8 +670,9 @@ void HttpFileLoader::finished(QNetworkReply *reply)
     }
     d->lastTotal = total;
 
-    QFile part(partFilePath());
-    if (!part.open(QIODevice::ReadWrite)) {
+    QFile ownPart(partFilePath());
+    QFile &part = stream ? stream->part : ownPart;
+    if (!part.isOpen() && !part.open(QIODevice::ReadWrite)) {
         qCCritical(lcHfl) << part.fileName() << part.errorString() << d->url;
         reply->close();
         reply->deleteLater();
@@ -525,57 +685,24 @@ void HttpFileLoader::finished(QNetworkReply *reply)
         return;
     }
 
-    // A whole file is taken in full and written from 0 once; of a part at
-    // most MaxReadsPerReply blocks are taken. The body is moved in pieces of
-    // at most ReadPieceSize through one buffer: fresh megabytes per read
-    // would cost more in page faults than the copy, and a small buffer stays
-    // in the cache.
-    const qint64 limit = ranged ? std::min<qint64>(contentLength,
-                                                   qint64(d->blockSize)
-                                                       * HttpFileLoaderPrivate::MaxReadsPerReply)
-                                : contentLength;
-    const qint64 piece = std::min<qint64>(d->blockSize, HttpFileLoaderPrivate::ReadPieceSize);
-    if (d->readBuffer.size() != piece)
-        d->readBuffer.resize(int(piece));
-    qint64 written = 0;
-    while (written < limit) {
-        const qint64 chunk = reply->read(d->readBuffer.data(), std::min(piece, limit - written));
-        if (chunk <= 0)
-            break;
-        if (!part.seek(start + written) || part.write(d->readBuffer.constData(), chunk) != chunk
-            || !part.flush()) {
-            // Stop at the first failed write: a later one would leave a hole.
-            qCCritical(lcHfl) << "Side file write error" << part.fileName() << part.errorString()
-                              << d->url;
-            break;
-        }
-        written += chunk;
-    }
+    // A whole file is taken in full and written from 0 once (as it arrives,
+    // see bodyArrived()); of a part at most MaxReadsPerReply blocks are taken.
+    const qint64 limit = ranged ? std::min(contentLength, d->partLimit()) : contentLength;
+    qint64 written = stream ? stream->written : 0;
+    notePeakUnread(d->heldBody.size() + reply->bytesAvailable());
+    QBuffer held(&d->heldBody);
+    held.open(QIODevice::ReadOnly);
+    if (d->writeBody(&held, part, start, limit, written))
+        d->writeBody(reply, part, start, limit, written);
+    held.close();
+    d->heldBody.clear();
     if (!ranged && written == total && part.size() > total)
         part.resize(total);  // an older, longer side file
     reply->close();
     reply->deleteLater();
     const qint64 size = part.size();
     part.close();
-
-    if (size != total) {
-        if (total > 0) {
-            const QPointer<HttpFileLoader> self(this);
-            emit progress(d->shortName(), int(std::min<qint64>(100, size * 100 / total)));
-            if (!self)
-                return;
-        }
-        if (size > sizeBefore) {
-            d->attempts = 0;
-            download();
-        } else {
-            // A server that ignores the range repeats what is there already.
-            qCWarning(lcHfl) << "Response did not advance the side file" << d->url;
-            d->retryOrGiveUp(d->timing.retryDelay);
-        }
-        return;
-    }
-    d->complete();
+    d->blockWritten(size, sizeBefore, total);
 }
 
 void HttpFileLoader::proxyAuthenticationRequired(QNetworkProxy proxy,
@@ -595,6 +722,8 @@ void HttpFileLoader::downloadTimeout()
     d->timeoutTimer->stop();
     qCWarning(lcHfl) << tr("DOWNLOAD TIMEOUT") << d->url;
     d->currentReply = nullptr;
+    d->stream.reset();
+    d->heldBody.clear();
     delete d->manager.data();
     if (d->attempts >= HttpFileLoaderPrivate::MaxAttempts || !d->restartTimer) {
         d->emitFailure(true);

@@ -4,6 +4,7 @@
 #include "logging_p.h"
 
 #include <qsettingsext/dircreator.h>
+#include <qsettingsext/systemdirs_p.h>
 #include <zip/zip.h>
 
 #include <QCoreApplication>
@@ -51,8 +52,6 @@ std::atomic<LoggerManagerPrivate::Clock> g_clock{nullptr};
 // > 0 while this thread holds LoggerManager::_logMutex. A message raised then
 // (a Qt warning from inside initLog(), say) must not wait for the mutex.
 thread_local int t_lockDepth = 0;
-// > 0 while this thread runs a category callback.
-thread_local int t_callbackDepth = 0;
 
 // Locks the logger's mutex unless this thread holds it already, and marks
 // the thread as holding it.
@@ -86,10 +85,37 @@ private:
     bool m_locked = false;
 };
 
-struct CallbackScope
+// Marks the category whose callback this thread runs, for as long as it runs;
+// callbacks that log to other categories nest.
+class CallbackScope
 {
-    CallbackScope() { ++t_callbackDepth; }
-    ~CallbackScope() { --t_callbackDepth; }
+public:
+    explicit CallbackScope(const char *category)
+        : m_category(category)
+        , m_outer(innermost())
+    {
+        innermost() = this;
+    }
+    ~CallbackScope() { innermost() = m_outer; }
+
+    static bool isRunning(const char *category)
+    {
+        for (const CallbackScope *scope = innermost(); scope; scope = scope->m_outer) {
+            if (std::strcmp(scope->m_category, category) == 0)
+                return true;
+        }
+        return false;
+    }
+
+private:
+    Q_DISABLE_COPY(CallbackScope)
+    static const CallbackScope *&innermost()
+    {
+        thread_local const CallbackScope *scope = nullptr;
+        return scope;
+    }
+    const char *const m_category; // the message context's, alive during the call
+    const CallbackScope *const m_outer;
 };
 
 qint64 floorDiv(qint64 a, qint64 b)
@@ -488,9 +514,9 @@ void LoggerManagerPrivate::openAt(LoggerManager *lm, const LogStamp &stamp)
         bool ok = lm->_file->isOpen()
             || lm->_file->open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Text);
         if (ok) {
-            lm->_file->setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                      | QFileDevice::ReadGroup | QFileDevice::WriteGroup
-                                      | QFileDevice::ReadOther);
+            lm->_file->setPermissions(SystemDirs::creationPermissions(
+                QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+                | QFileDevice::WriteGroup | QFileDevice::ReadOther));
             lm->_nameDay = stamp.day;
             lm->_nameLogPath = logPath;
             lm->_nameAppName = appName;
@@ -729,14 +755,14 @@ void LoggerManager::logMessageOutput(QtMsgType type, const QMessageLogContext &c
     LogLocker lock(_logMutex);
 
     // A callback of the message's category takes it instead of the outputs.
-    // Inside a callback this thread's messages go to the outputs, so a
-    // callback that logs cannot call itself without end.
-    if (context.category && t_callbackDepth == 0 && !_outputs.isEmpty()) {
+    // A message of a category whose callback this thread is running goes to
+    // the outputs, so a callback that logs cannot call itself without end.
+    if (context.category && !_outputs.isEmpty() && !CallbackScope::isRunning(context.category)) {
         const auto it = _outputs.constFind(QString::fromUtf8(context.category));
         if (it != _outputs.constEnd() && *it) {
             const OutputCallback callback = *it;
             lock.unlock();
-            const CallbackScope scope;
+            const CallbackScope scope(context.category);
             callback(type, context, message);
             return;
         }

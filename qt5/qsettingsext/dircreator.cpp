@@ -1,4 +1,5 @@
 #include "dircreator.h"
+#include "systemdirs_p.h"
 
 #include <QDir>
 #include <QFile>
@@ -47,7 +48,7 @@ bool DirCreator::checkAndCreate(const QString &path,
     {
         const NtfsPermissionLookup lookup;
         Q_UNUSED(lookup)
-        QFile::setPermissions(absolute, permissions);
+        QFile::setPermissions(absolute, SystemDirs::creationPermissions(permissions));
     }
     return QFileInfo::exists(absolute);
 }

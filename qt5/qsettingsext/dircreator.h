@@ -21,8 +21,9 @@ public:
     static const QFileDevice::Permissions FILE_DEFAULT_ALL;
 
     /// Makes sure that `path` exists, creating every missing level. Only a
-    /// directory created by this call gets `permissions` (its last level);
-    /// an existing path is left alone. Returns whether the path exists on
+    /// directory created by this call gets `permissions` (its last level),
+    /// less the process's umask on Unix as with mkdir(); an existing path is
+    /// left alone. Returns whether the path exists on
     /// return (an existing file counts). Logs nothing; any thread.
     static bool checkAndCreate(const QString &path,
                                const QFlags<QFileDevice::Permission> &permissions);

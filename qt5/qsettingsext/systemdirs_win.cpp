@@ -8,4 +8,10 @@ QString defaultWorkDir(const QString &folder)
     return qEnvironmentVariable("ALLUSERSPROFILE") + QLatin1Char('\\') + folder;
 }
 
+QFileDevice::Permissions creationPermissions(QFileDevice::Permissions requested)
+{
+    // Windows has no creation mask; the access-control list takes the set as asked.
+    return requested;
+}
+
 } // namespace SystemDirs

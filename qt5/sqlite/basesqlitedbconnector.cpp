@@ -22,6 +22,16 @@ QString objectNameFor(const QString &name, bool readOnly)
            + (thread ? thread->objectName() : QStringLiteral("========"))
            + (readOnly ? QStringLiteral("-RO") : QStringLiteral("-RW"));
 }
+
+// True when SQLite's result code says the file itself cannot be read as a
+// database: SQLITE_CORRUPT (11, a damaged schema) or SQLITE_NOTADB (26). The
+// driver reports the code as text; extended codes keep it in the low byte.
+bool isUnreadableFile(const QSqlError &error)
+{
+    bool ok = false;
+    const int code = error.nativeErrorCode().toInt(&ok) & 0xff;
+    return ok && (code == 11 || code == 26);
+}
 } // namespace
 
 BaseSqliteDbConnectorPrivate::BaseSqliteDbConnectorPrivate(BaseSqliteDbConnector *q,
@@ -66,10 +76,16 @@ bool BaseSqliteDbConnectorPrivate::openConnection(const QString &path)
     // SQLite opens any file lazily: a file that is not a database, or whose
     // schema is damaged, only fails on its first statement. Read the schema
     // now so such a file takes the open error path instead of surfacing
-    // later as odd query failures.
+    // later as odd query failures. Any other failure (a file still locked
+    // after the busy timeout, one that attacheDatabases() has yet to make
+    // readable) says nothing about the file: the connection stays open.
     QSqlQuery probe(database);
     if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master;"))) {
         const QSqlError error = probe.lastError();
+        if (!isUnreadableFile(error)) {
+            qWarning() << error;
+            return true;
+        }
         probe.finish();
         pragma.finish();
         database.close();

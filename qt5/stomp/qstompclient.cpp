@@ -8,6 +8,20 @@
 
 #include <cstring>
 
+namespace {
+// True when `data` holds nothing but line breaks (LF or CR LF).
+bool isLineBreaks(const QByteArray &data)
+{
+    for (int i = 0; i < data.size(); ++i) {
+        if (data.at(i) == '\r' && i + 1 < data.size() && data.at(i + 1) == '\n')
+            ++i;
+        else if (data.at(i) != '\n')
+            return false;
+    }
+    return true;
+}
+} // namespace
+
 QStompClientPrivate::QStompClientPrivate(QStompClient *q)
     : textCodec(QTextCodec::codecForName("utf-8"))
     , q_ptr(q)
@@ -197,13 +211,17 @@ void QStompClientPrivate::_q_socketReadyRead(const QByteArray &data)
         return;
 
     // Short messages are heart-beats, unless a frame is being received:
-    // then they are its last bytes.
+    // then they are its last bytes. Line breaks alone still count as a
+    // heart-beat then, or a frame that never completes would hide them all.
     const bool frameOpen = frameStart < frameBuffer.size() || terminatorOwed;
-    if (data.size() <= 3 && !frameOpen) {
-        if (!data.isEmpty() && data.at(0) == '\n')
-            emit q->heartBeatRecieved();
-        return;
+    if (data.size() <= 3 && !data.isEmpty() && data.at(0) == '\n'
+        && (!frameOpen || isLineBreaks(data))) {
+        emit q->heartBeatRecieved();
+        if (!guard)
+            return;
     }
+    if (data.size() <= 3 && !frameOpen)
+        return;
     if (data.isEmpty())
         return;
 

@@ -269,8 +269,11 @@ void FixNumber::setDecimal(int d)
 {
     if (d < 0)
         return;
+    // 10^d holds the factor 2^d, so from d = 32 on the 32-bit product is 0:
+    // more steps cannot change it.
+    const int steps = qMin(d, 32);
     unsigned int m = 1;
-    for (int k = 0; k < d; ++k)
+    for (int k = 0; k < steps; ++k)
         m *= 10u;
     m_multiplier = m;
 }

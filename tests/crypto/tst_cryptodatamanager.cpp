@@ -292,12 +292,13 @@ private slots:
                                        QByteArray("<defaultUserPassword>s3cr&amp;t &lt;pw&gt;</defaultUserPassword>")})
             QVERIFY2(document.contains(part), part.constData());
 
+        const QFileDevice::Permissions plainMode = QFileInfo(plain).permissions();
         QVERIFY(CryptoDataManager::encryptStorage(plain, encrypted));
         QVERIFY(!QFileInfo::exists(plain));
         QCOMPARE(readFile(encrypted), encodeFile(document));
-        // Owner and group read and write, others read (the "User" flags repeat the owner's).
+        // Owner and group read and write, others read, less the umask as for a file created plainly.
         QCOMPARE(QFileInfo(encrypted).permissions() & QFileDevice::Permissions(0x7077),
-                 QFileDevice::Permissions(0x6064));
+                 plainMode & QFileDevice::Permissions(0x6064));
 
         const CryptoDataManager manager(encrypted);
         QCOMPARE(manager.caCertificates(), Certificates({m_ca}));

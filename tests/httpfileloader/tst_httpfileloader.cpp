@@ -1,6 +1,8 @@
 #include "httptestutil.h"
 #include "nginxserver.h"
 
+#include <httpfileloader/httpfileloader_p.h>
+
 #include <QDir>
 #include <QLoggingCategory>
 #include <QProcess>
@@ -61,6 +63,7 @@ struct Case
     bool progressExact = false;
     qint64 partSize = -1;           // side file left behind; -1: not checked
     bool tls = false;               // HTTPS with a self-signed certificate
+    qint64 maxUnread = -1;          // most body bytes held in a reply at once; -1: not checked
 
     Case() = default;
     Case(Script s, int block) : script(s), blockSize(block) {}
@@ -75,6 +78,7 @@ struct Case
     Case &asks(const QList<QByteArray> &r) { ranges = r; return *this; }
     Case &reports(const QList<int> &p, bool all = false) { progress = p; progressExact = all; return *this; }
     Case &overTls() { tls = true; return *this; }
+    Case &buffers(qint64 n) { maxUnread = n; return *this; }
 };
 
 } // namespace
@@ -387,6 +391,10 @@ void tst_HttpFileLoader::scripted_data()
     QTest::newRow("whole-file") << wholeFile;
     QTest::newRow("whole-file-over-side-prefix") << Case(wholeFile).side(whole.left(50000));
     QTest::newRow("whole-file-over-longer-side") << Case(wholeFile).side(QByteArray(400000, 'g'));
+    // Far larger than a block: written as it arrives, never held whole.
+    const QByteArray big = randomBytes(8 << 20, 8 << 20);
+    QTest::newRow("whole-file-streamed") << Case(Script::Canned, 16384).ofSize(big.size()).asks(1).buffers(4 * 16384)
+        .answer(ScriptedServer::answer("200 OK", {"Content-Length: " + QByteArray::number(big.size())}, big));
 
     QTest::newRow("range-ignored") << Case(Script::FirstBlockOnly, 9999).ofSize(100000)
         .warn(QStringLiteral("^Response did not advance the side file"), 5)
@@ -497,7 +505,9 @@ void tst_HttpFileLoader::scripted()
         : server.url(c.script == Script::Redirect ? QStringLiteral("/moved.bin") : QStringLiteral("/file.bin"));
 
     Run run(url, target, c.blockSize, fastTiming(c.timeout));
+    hflbuffer::takePeakUnread();
     QVERIFY(run.exec(30000));
+    const qint64 peakUnread = hflbuffer::takePeakUnread();
     if (c.failure.isEmpty()) {
         QCOMPARE(run.events, succeeded(target));
         QCOMPARE(fileSha256(target), sha256(c.script == Script::Changed ? changed : data));
@@ -511,6 +521,8 @@ void tst_HttpFileLoader::scripted()
     QCOMPARE(c.progressExact ? run.progress : run.progress.mid(0, c.progress.size()), c.progress);
     if (c.partSize >= 0)
         QCOMPARE(QFileInfo(target + QStringLiteral(".part")).size(), c.partSize);
+    if (c.maxUnread >= 0)
+        QVERIFY2(peakUnread <= c.maxUnread, qPrintable(QString::number(peakUnread)));
 }
 
 QTEST_GUILESS_MAIN(tst_HttpFileLoader)

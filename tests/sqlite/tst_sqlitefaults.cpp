@@ -132,26 +132,42 @@ private slots:
         db.release();
     }
 
-    // A connection opened while another process holds the file waits for the
-    // lock (the busy timeout) and opens once it is given up.
-    void openWaitsForALockThatEnds()
+    void openMeetsALock_data()
     {
+        QTest::addColumn<bool>("outlastsTimeout");
+        QTest::newRow("lock-ends-within-timeout") << false;
+        QTest::newRow("lock-outlasts-timeout") << true;
+    }
+
+    // A connection opened while another process holds the file waits for the
+    // lock (the busy timeout) and opens once it is given up; one that the
+    // lock outlasts stays open, with a warning, and works once it ends.
+    void openMeetsALock()
+    {
+        QFETCH(bool, outlastsTimeout);
         const QString path = createDatabase();
         QProcess holder;
-        QVERIFY(lockInShell(holder, path, ".shell sleep 0.3\nCOMMIT;\n"));
-        holder.closeWriteChannel();
+        QVERIFY(lockInShell(holder, path, outlastsTimeout ? QByteArray() : ".shell sleep 0.3\nCOMMIT;\n"));
         const MessageCapture capture;
         TestDb db(QStringLiteral("faultdb"), path);
+        if (outlastsTimeout) // a registered connection is opened as it stands: not 10 s
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), db.connectionName())
+                .setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=200"));
         QElapsedTimer waited;
         waited.start();
         db.init();
         QVERIFY2(db.db().isOpen(), qPrintable(MessageCapture::messages(QtCriticalMsg).join(QLatin1Char('\n'))));
         QVERIFY(waited.elapsed() >= 150); // it did meet the lock
+        QCOMPARE(MessageCapture::messages(QtWarningMsg).join(QString()).contains(QStringLiteral("locked")),
+                 outlastsTimeout);
+        if (outlastsTimeout)
+            holder.write("COMMIT;\n");
+        holder.closeWriteChannel();
+        QVERIFY(holder.waitForFinished(10000));
         qint32 version = 0;
         QString error;
         QCOMPARE(db.checkVersion(version, error, false), BaseSqliteDbConnector::VersionOk);
         db.release();
-        QVERIFY(holder.waitForFinished(10000));
     }
 };
 

@@ -90,6 +90,7 @@ void TstFixNumber::setDecimalKeepsUnits_data()
     QTest::newRow("three") << 3 << 1000u;
     QTest::newRow("nine") << 9 << 1000000000u;
     QTest::newRow("ten-wraps") << 10 << 1410065408u;
+    QTest::newRow("int-max-wraps-to-zero") << std::numeric_limits<int>::max() << 0u;
 }
 
 void TstFixNumber::setDecimalKeepsUnits()
