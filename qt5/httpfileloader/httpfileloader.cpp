@@ -166,14 +166,14 @@ void HttpFileLoaderPrivate::emitFailure(bool plainFirst)
     }
 }
 
-void HttpFileLoaderPrivate::retryOrGiveUp(int delayMs)
+void HttpFileLoaderPrivate::retryOrGiveUp(int delayMs, bool plainFirst)
 {
     if (attempts < MaxAttempts && restartTimer) {
         restartTimer->stop();
         restartTimer->start(delayMs);
         return;
     }
-    emitFailure(false);
+    emitFailure(plainFirst);
 }
 
 void HttpFileLoaderPrivate::headerError(QNetworkReply *reply)
@@ -608,7 +608,12 @@ void HttpFileLoader::finished(QNetworkReply *reply)
     }
     if (stream && stream->failed) {
         reply->deleteLater();
-        d->blockWritten(stream->part.size(), stream->sizeBefore, stream->total);
+        // A side file that could not be opened is retried as such; one that
+        // failed a write counts as an answer that did not advance it.
+        if (!stream->part.isOpen())
+            d->retryOrGiveUp(d->timing.retryDelay, true);
+        else
+            d->blockWritten(stream->part.size(), stream->sizeBefore, stream->total);
         return;
     }
     if (reply->property(oversizedProperty).toBool()) {
@@ -676,12 +681,7 @@ void HttpFileLoader::finished(QNetworkReply *reply)
         qCCritical(lcHfl) << part.fileName() << part.errorString() << d->url;
         reply->close();
         reply->deleteLater();
-        if (d->attempts < HttpFileLoaderPrivate::MaxAttempts && d->restartTimer) {
-            d->restartTimer->stop();
-            d->restartTimer->start(d->timing.retryDelay);
-        } else {
-            d->emitFailure(true);
-        }
+        d->retryOrGiveUp(d->timing.retryDelay, true);
         return;
     }
 

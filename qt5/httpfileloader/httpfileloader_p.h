@@ -73,7 +73,7 @@ public:
     void deleteTimersAndManager();
     // Retries through the restart timer after `delayMs`, or gives up once
     // MaxAttempts requests in a row brought nothing.
-    void retryOrGiveUp(int delayMs);
+    void retryOrGiveUp(int delayMs, bool plainFirst = false);
     // Both end notices of a failure; `plainFirst` puts finished() first.
     void emitFailure(bool plainFirst);
     void headerError(QNetworkReply *reply);
