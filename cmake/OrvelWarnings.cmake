@@ -40,7 +40,7 @@ endif()
 
 # Sanitizer run-time options for everything CTest starts; the suppression files
 # cover findings inside Qt and libmosquitto only (each entry says why).
-set(ORVEL_SANITIZER_DIR ${CMAKE_CURRENT_LIST_DIR}/../tests/sanitizers)
+set(ORVEL_SANITIZER_DIR ${CMAKE_CURRENT_LIST_DIR}/sanitizers)
 get_filename_component(ORVEL_SANITIZER_DIR ${ORVEL_SANITIZER_DIR} ABSOLUTE)
 set(ORVEL_SANITIZER_ENV "")
 if(ORVEL_SANITIZE STREQUAL "address")

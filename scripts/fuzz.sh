@@ -56,7 +56,7 @@ echo "fuzz: building ${build_targets[*]} (log: $log)" >&2
 
 symbolizer=/usr/lib/llvm-14/bin/llvm-symbolizer
 [[ -x $symbolizer ]] && export ASAN_SYMBOLIZER_PATH=$symbolizer
-supp="$root/tests/sanitizers"
+supp="$root/cmake/sanitizers"
 asan_options=${ASAN_OPTIONS:-detect_leaks=1:detect_stack_use_after_return=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$supp/lsan.supp:print_suppressions=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1:suppressions=$supp/ubsan.supp}

@@ -29,6 +29,7 @@ case "${1:-}" in
 esac
 
 "$root/scripts/install-deps.sh"
+"$root/scripts/testsize.sh" >&2
 
 # One suite: configure, build, run CTest.
 suite() {

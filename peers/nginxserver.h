@@ -1,5 +1,5 @@
-#ifndef ORVEL_TESTS_NGINXSERVER_H
-#define ORVEL_TESTS_NGINXSERVER_H
+#ifndef ORVEL_PEERS_NGINXSERVER_H
+#define ORVEL_PEERS_NGINXSERVER_H
 
 #include "peerprocess.h"
 
@@ -54,4 +54,4 @@ private:
     QString m_error;
 };
 
-#endif // ORVEL_TESTS_NGINXSERVER_H
+#endif // ORVEL_PEERS_NGINXSERVER_H

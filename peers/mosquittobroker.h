@@ -1,5 +1,5 @@
-#ifndef ORVEL_TESTS_MOSQUITTOBROKER_H
-#define ORVEL_TESTS_MOSQUITTOBROKER_H
+#ifndef ORVEL_PEERS_MOSQUITTOBROKER_H
+#define ORVEL_PEERS_MOSQUITTOBROKER_H
 
 #include "peerprocess.h"
 
@@ -69,4 +69,4 @@ private:
     quint16 m_port = 0;
 };
 
-#endif // ORVEL_TESTS_MOSQUITTOBROKER_H
+#endif // ORVEL_PEERS_MOSQUITTOBROKER_H

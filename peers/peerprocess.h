@@ -1,5 +1,5 @@
-#ifndef ORVEL_TESTS_PEERPROCESS_H
-#define ORVEL_TESTS_PEERPROCESS_H
+#ifndef ORVEL_PEERS_PEERPROCESS_H
+#define ORVEL_PEERS_PEERPROCESS_H
 
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -49,4 +49,4 @@ private:
     QProcess *m_process = nullptr;
 };
 
-#endif // ORVEL_TESTS_PEERPROCESS_H
+#endif // ORVEL_PEERS_PEERPROCESS_H

@@ -1,5 +1,5 @@
-#ifndef ORVEL_TESTS_RABBITMQBROKER_H
-#define ORVEL_TESTS_RABBITMQBROKER_H
+#ifndef ORVEL_PEERS_RABBITMQBROKER_H
+#define ORVEL_PEERS_RABBITMQBROKER_H
 
 #include "peerprocess.h"
 
@@ -43,4 +43,4 @@ private:
     QString m_errorString;
 };
 
-#endif // ORVEL_TESTS_RABBITMQBROKER_H
+#endif // ORVEL_PEERS_RABBITMQBROKER_H
