@@ -3,11 +3,8 @@
 
 #include <orvelextlib_export.h>
 
-#include <QAtomicInt>
 #include <QFlags>
 #include <QMap>
-#include <QMutex>
-#include <QSharedPointer>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -16,7 +13,6 @@
 
 class QFile;
 class QTextStream;
-class QTimer;
 class LoggerManagerPrivate;
 
 /// The process-wide Qt message handler of the library.
@@ -117,22 +113,6 @@ public:
     /// The stream on the file, or on the standard error stream when there is
     /// no open file. Owned by this object; valid until the next open()/close().
     QTextStream *stream();
-
-protected:
-    static QString _logPath;
-    static quint32 _keepingDays;
-    static bool _rotateLogs;
-    static QtMsgType _minimumLogLevel;
-    static QFlags<EQtDebugOut> _debugOuts;
-    static bool _keepLogHandlers;
-    static QString _defaultSuffix;
-    static bool _cleanAnyOldLogs;
-    static QStringList _additionalEraseFilters;
-    static QMap<QString, OutputCallback> _outputs;
-    static QMap<QString, QSharedPointer<LoggerManager>> _loggers;
-    static QTimer *_eraceTimer;
-    static QMutex _logMutex;
-    static QAtomicInt _loggersCounter;
 
 private:
     Q_DISABLE_COPY(LoggerManager)
