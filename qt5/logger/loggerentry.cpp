@@ -8,6 +8,7 @@
 #include <zip/zipfilesystem_p.h>
 
 #include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
 #include <QLocale>
 #include <QTextCodec>
@@ -127,17 +128,12 @@ void appendFileField(QString &out, const char *file, int width)
         return;
     }
     if (isAscii(file)) {
-        const char *name = file;
-#ifdef Q_OS_WIN
-        if (file[0] && file[1] == ':')
-            name = file + 2;
-#endif
+        // Where the native separator is a backslash, it counts too, and so
+        // does a drive letter ("C:main.cpp").
+        const char native = char(QDir::separator().unicode());
+        const char *name = native == '\\' && file[0] && file[1] == ':' ? file + 2 : file;
         for (const char *p = file; *p; ++p) {
-#ifdef Q_OS_WIN
-            if (*p == '/' || *p == '\\')
-#else
-            if (*p == '/')
-#endif
+            if (*p == '/' || *p == native)
                 name = p + 1;
         }
         appendLatin1Field(out, name, int(std::strlen(name)), width);
