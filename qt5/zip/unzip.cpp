@@ -104,7 +104,7 @@ UnZip::ErrorCode UnZipPrivate::openArchive(QIODevice *dev)
     device = dev;
     deviceSize = quint64(qMax<qint64>(0, dev->size()));
     devicePos = -1;
-    deviceWatch = QObject::connect(dev, &QObject::destroyed, this, [this] {
+    deviceWatch = QObject::connect(dev, &QObject::destroyed, [this] {
         qDebug("Unexpected device destruction detected.");
         QObject::disconnect(deviceWatch);
         file = nullptr;
@@ -569,10 +569,7 @@ UnZip::UnZip(bool restoreTimestamps)
 {
 }
 
-UnZip::~UnZip()
-{
-    delete d;
-}
+UnZip::~UnZip() = default;
 
 bool UnZip::isOpen() const
 {

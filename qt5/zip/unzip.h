@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFlags>
+#include <QScopedPointer>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -104,7 +105,7 @@ public:
     QString formatError(ErrorCode c) const;
 
 private:
-    UnZipPrivate *d;
+    QScopedPointer<UnZipPrivate> d;
 };
 
 Q_DECLARE_OPERATORS_FOR_FLAGS(UnZip::ExtractionOptions)

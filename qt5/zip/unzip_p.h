@@ -34,11 +34,11 @@ struct UnZipEntryRecord
     bool isSupported() const;
 };
 
-class UnZipPrivate : public QObject
+class UnZipPrivate
 {
 public:
     explicit UnZipPrivate(bool restoreTimestamps);
-    ~UnZipPrivate() override;
+    ~UnZipPrivate();
 
     UnZip::ErrorCode openArchive(QIODevice *dev);
     void closeArchive();

@@ -139,7 +139,7 @@ Zip::ErrorCode ZipPrivate::createArchive(QIODevice *dev)
         return Zip::OpenFailed;
     }
     device = dev;
-    deviceWatch = QObject::connect(dev, &QObject::destroyed, this, [this] {
+    deviceWatch = QObject::connect(dev, &QObject::destroyed, [this] {
         qDebug("Unexpected device destruction detected.");
         file = nullptr;
         forgetDevice();
@@ -656,7 +656,6 @@ Zip::Zip()
 Zip::~Zip()
 {
     closeArchive();
-    delete d;
 }
 
 bool Zip::isOpen() const

@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QFlags>
+#include <QScopedPointer>
 #include <QString>
 #include <QStringList>
 
@@ -100,7 +101,7 @@ public:
     QString formatError(ErrorCode c) const;
 
 private:
-    ZipPrivate *d;
+    QScopedPointer<ZipPrivate> d;
 };
 
 Q_DECLARE_OPERATORS_FOR_FLAGS(Zip::CompressionOptions)
