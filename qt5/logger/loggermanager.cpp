@@ -454,14 +454,12 @@ void LoggerManager::removeOutput(const QString &category)
 LoggerManager::LoggerManager(const QString &suffix)
     : _suffix(suffix)
 {
-    LoggerManagerPrivate::state().loggersCounter.ref();
     open();
 }
 
 LoggerManager::~LoggerManager()
 {
     close();
-    LoggerManagerPrivate::state().loggersCounter.deref();
 }
 
 void LoggerManager::open()

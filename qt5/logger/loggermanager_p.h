@@ -5,7 +5,6 @@
 
 #include <orvelextlib_export.h>
 
-#include <QAtomicInt>
 #include <QDate>
 #include <QMap>
 #include <QMutex>
@@ -53,7 +52,6 @@ struct LoggerState
     QMap<QString, LoggerManager::OutputCallback> outputs;
     QMap<QString, QSharedPointer<LoggerManager>> loggers; // open files by suffix
     QTimer *cleanupTimer = nullptr; // daily clean-up, owned
-    QAtomicInt loggersCounter;      // LoggerManager instances alive
 };
 
 // Internals of LoggerManager, and the hooks its tests use.

@@ -30,7 +30,6 @@ constexpr int MaxCommentSize = 0xffff;
 // General-purpose flag bits.
 constexpr quint16 FlagEncrypted = 0x0001;
 constexpr quint16 FlagDataDescriptor = 0x0008;
-constexpr quint16 FlagStrongEncryption = 0x0040;
 constexpr quint16 FlagUtf8 = 0x0800;
 
 constexpr quint16 MethodStored = 0;
