@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr qint64 maxUnits = std::numeric_limits<qint64>::max();
+constexpr qint64 MaxUnits = std::numeric_limits<qint64>::max();
 
 // Units scaled from a number: truncated toward zero, plus the first one and
 // two cut-off decimal digits (negative for a negative number).
@@ -58,10 +58,10 @@ bool scaleDouble(unsigned int multiplier, double number, Scaled *out)
 }
 
 // 10^0 to 10^19, every power of ten that fits 64 bits.
-struct PowersOfTen
+struct PowerTable
 {
     quint64 value[20];
-    constexpr PowersOfTen()
+    constexpr PowerTable()
         : value()
     {
         quint64 p = 1;
@@ -69,7 +69,7 @@ struct PowersOfTen
             value[e] = p;
     }
 };
-constexpr PowersOfTen powersOfTen;
+constexpr PowerTable PowersOfTen;
 
 inline bool isAsciiDigit(QChar c)
 {
@@ -121,11 +121,11 @@ bool scaleText(unsigned int multiplier, const QString &text, Scaled *out)
         const int e = j - fracDigits;
         if (digit == 0 || overflow)
             return;
-        if (e >= 20 || quint64(digit) > std::numeric_limits<quint64>::max() / powersOfTen.value[e]) {
+        if (e >= 20 || quint64(digit) > std::numeric_limits<quint64>::max() / PowersOfTen.value[e]) {
             overflow = true;
             return;
         }
-        const quint64 add = quint64(digit) * powersOfTen.value[e];
+        const quint64 add = quint64(digit) * PowersOfTen.value[e];
         if (magnitude > std::numeric_limits<quint64>::max() - add)
             overflow = true;
         else
@@ -146,7 +146,7 @@ bool scaleText(unsigned int multiplier, const QString &text, Scaled *out)
     for (; carry != 0; carry /= 10, ++j)
         place(unsigned(carry % 10), j);
 
-    if (overflow || magnitude > quint64(maxUnits) + (negative ? 1 : 0))
+    if (overflow || magnitude > quint64(MaxUnits) + (negative ? 1 : 0))
         return false;
     const int two = cut1 * 10 + cut2;
     if (negative) {
@@ -288,7 +288,7 @@ void FixNumber::setRounded(qint64 truncated, int firstDigit, int firstTwoDigits)
 {
     if (!roundsUp(truncated, firstDigit, firstTwoDigits))
         m_value = truncated;
-    else if (truncated != maxUnits)
+    else if (truncated != MaxUnits)
         m_value = truncated + 1;
 }
 

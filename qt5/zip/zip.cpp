@@ -21,12 +21,12 @@ void logDebug(const QString &text)
 }
 
 // Extensions for the levels chosen by file type; each list sorted.
-const char *const storeExtensions[] = {"7z", "bin", "deb", "exe", "gz", "gz2", "jar", "rar",
+const char *const StoreExtensions[] = {"7z", "bin", "deb", "exe", "gz", "gz2", "jar", "rar",
                                        "rpm", "tar", "tgz", "z", "zip"};
-const char *const level2Extensions[] = {"asf", "avi", "divx", "doc", "docx", "flv", "gif", "iso",
+const char *const Level2Extensions[] = {"asf", "avi", "divx", "doc", "docx", "flv", "gif", "iso",
                                         "jpeg", "jpg", "mka", "mkv", "mp3", "mp4", "mpeg", "mpg",
                                         "odt", "ogg", "ogm", "ra", "rm", "wma", "wmv"};
-const char *const level9Extensions[] = {"asp", "bat", "c", "conf", "cpp", "css", "csv", "cxx",
+const char *const Level9Extensions[] = {"asp", "bat", "c", "conf", "cpp", "css", "csv", "cxx",
                                         "h", "hpp", "htm", "html", "hxx", "ini", "js", "php",
                                         "pl", "py", "rtf", "sh", "tsv", "txt", "vb", "vbs",
                                         "xml", "xst"};
@@ -47,11 +47,11 @@ int levelForFile(const QFileInfo &info, qint64 size, Zip::CompressionLevel level
         return 5;
     if (level == Zip::AutoMIME || level == Zip::AutoFull) {
         const QByteArray suffix = info.completeSuffix().toLower().toUtf8();
-        if (listed(storeExtensions, suffix))
+        if (listed(StoreExtensions, suffix))
             return 0;
-        if (listed(level2Extensions, suffix))
+        if (listed(Level2Extensions, suffix))
             return 2;
-        if (listed(level9Extensions, suffix))
+        if (listed(Level9Extensions, suffix))
             return 9;
         return 5;
     }
