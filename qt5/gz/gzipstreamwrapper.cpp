@@ -83,7 +83,7 @@ QByteArray GzipStreamWrapperPrivate::uncompress(const QByteArray &data, int maxS
     // A damaged or too large stream leaves the result empty; a stream cut
     // short gives what it yielded.
     QByteArray out;
-    gz::boundedInflate(data.constData(), data.size(), AutoDetectWindowBits,
-                       firstOutputSpace(data), maxSize, &out);
+    gz::boundedInflate(data.constData(), data.size(), AutoDetectWindowBits, firstOutputSpace(data),
+                       maxSize, &out);
     return out;
 }

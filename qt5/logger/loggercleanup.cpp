@@ -105,7 +105,8 @@ void LoggerManagerPrivate::stopCleanup()
     // one would fail (with a warning) to unregister it. A thread that has
     // ended would never carry out a deleteLater(), and has nothing left to
     // unregister.
-    if (timer->thread() == QThread::currentThread() || !timer->isActive() || !timer->thread()->isRunning())
+    if (timer->thread() == QThread::currentThread() || !timer->isActive()
+        || !timer->thread()->isRunning())
         delete timer;
     else
         timer->deleteLater();

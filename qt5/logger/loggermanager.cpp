@@ -322,7 +322,8 @@ void LoggerManager::logMessageOutput(QtMsgType type, const QMessageLogContext &c
     if (!s.debugOuts || int(type) < int(s.minimumLogLevel))
         return;
 
-    const LogStamp now = LoggerManagerPrivate::stamp(LoggerManagerPrivate::currentMSecsSinceEpoch());
+    const LogStamp now
+        = LoggerManagerPrivate::stamp(LoggerManagerPrivate::currentMSecsSinceEpoch());
     QString &entry = entryBuffer();
     entry.resize(0);
     LoggerManagerPrivate::appendEntry(

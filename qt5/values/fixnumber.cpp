@@ -121,7 +121,8 @@ bool scaleText(unsigned int multiplier, const QString &text, Scaled *out)
         const int e = j - fracDigits;
         if (digit == 0 || overflow)
             return;
-        if (e >= 20 || quint64(digit) > std::numeric_limits<quint64>::max() / PowersOfTen.value[e]) {
+        if (e >= 20
+            || quint64(digit) > std::numeric_limits<quint64>::max() / PowersOfTen.value[e]) {
             overflow = true;
             return;
         }
