@@ -15,11 +15,6 @@ using namespace zipcommon;
 
 namespace {
 
-void logDebug(const QString &text)
-{
-    qDebug("%s", qUtf8Printable(text));
-}
-
 // Extensions for the levels chosen by file type; each list sorted.
 const char *const StoreExtensions[] = {"7z", "bin", "deb", "exe", "gz", "gz2", "jar", "rar",
                                        "rpm", "tar", "tgz", "z", "zip"};
@@ -329,18 +324,6 @@ static void fillLocalHeader(char *h, const ZipEntryRecord &r, quint32 crc, quint
     putUShort(h + 28, 0);
 }
 
-static void fillTimes(ZipEntryRecord *record, const QFileInfo &info, int utcOffset)
-{
-    const QDateTime local = info.lastModified().toUTC().addSecs(utcOffset);
-    toDosDateTime(local, &record->modTime, &record->modDate);
-}
-
-// The same from the last-write time in seconds, without QDateTime.
-static void fillTimes(ZipEntryRecord *record, qint64 lastWrite, int utcOffset)
-{
-    toDosDateTime(lastWrite + utcOffset, &record->modTime, &record->modDate);
-}
-
 Zip::ErrorCode ZipPrivate::writeDirectory(const Item &item, int utcOffset)
 {
     if (entries.size() >= 0xffff || position() > MaxSize32) {
@@ -355,7 +338,8 @@ Zip::ErrorCode ZipPrivate::writeDirectory(const Item &item, int utcOffset)
     record.flags = utf8 ? FlagUtf8 : 0;
     record.method = MethodStored;
     record.headerOffset = position();
-    fillTimes(&record, item.info, utcOffset);
+    const QDateTime local = item.info.lastModified().toUTC().addSecs(utcOffset);
+    toDosDateTime(local, &record.modTime, &record.modDate);
     char header[LocalHeaderSize];
     fillLocalHeader(header, record, 0, 0, 0);
     if (!writeOut(header, LocalHeaderSize) || !writeOut(record.name.constData(), record.name.size())) {
@@ -430,7 +414,7 @@ Zip::ErrorCode ZipPrivate::writeFile(const Item &item, Zip::CompressionLevel req
                            | (utf8 ? FlagUtf8 : 0));
     record.method = level == 0 ? MethodStored : MethodDeflated;
     record.headerOffset = position();
-    fillTimes(&record, in.lastWriteTime(), utcOffset);
+    toDosDateTime(in.lastWriteTime() + utcOffset, &record.modTime, &record.modDate);
 
     if (level != 0) {
         if (!zsReady) {

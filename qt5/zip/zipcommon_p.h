@@ -42,6 +42,12 @@ constexpr quint64 MaxSize32 = 0xffffffffu;
 // Working buffer size of the writer and the reader.
 constexpr int BufferSize = 256 * 1024;
 
+/// The debug-level message of the writer and the reader.
+inline void logDebug(const QString &text)
+{
+    qDebug("%s", qUtf8Printable(text));
+}
+
 inline quint16 getUShort(const char *p) { return qFromLittleEndian<quint16>(p); }
 inline quint32 getUInt(const char *p) { return qFromLittleEndian<quint32>(p); }
 inline void putUShort(char *p, quint16 v) { qToLittleEndian<quint16>(v, p); }
