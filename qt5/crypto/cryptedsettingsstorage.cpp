@@ -2,12 +2,11 @@
 #include "cryptedsettingsstorage_p.h"
 
 #include <crypto/vmpc.h>
+#include <gz/boundedinflate_p.h>
 
 #include <QCryptographicHash>
 #include <QIODevice>
 #include <QtEndian>
-
-#include <zlib.h>
 
 #include <algorithm>
 
@@ -22,9 +21,6 @@ namespace {
 
 constexpr int kHalfKey = 8;
 constexpr int kLengthPrefix = 4;
-// Deflate codes at least 2 bits (a length and a distance code) for its
-// longest match of 258 bytes: no stream expands further than 1032:1.
-constexpr qint64 kMaxDeflateRatio = 1032;
 constexpr qint64 kFirstChunk = qint64(1) << 20;
 
 QByteArray md5(const QByteArray &bytes)
@@ -59,51 +55,23 @@ bool uncompress(const QByteArray &data, QByteArray &out)
     if (data.size() < kLengthPrefix)
         return false;
     const qint64 stream = data.size() - kLengthPrefix;
-    const qint64 limit = std::min(stream * kMaxDeflateRatio, MAX_SIZE);
+    const qint64 limit = std::min(stream * gz::MaxDeflateRatio, MAX_SIZE);
     const qint64 expected = qFromBigEndian<quint32>(data.constData());
     if (expected > limit)
         return false;
     if (stream == 0)
         return expected == 0; // qCompress's form of nothing at all
 
-    z_stream zs{};
-    if (inflateInit(&zs) != Z_OK)
-        return false;
-    zs.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()) + kLengthPrefix);
-    zs.avail_in = uInt(stream);
-    // The buffer grows with what the stream really yields, so even a length
-    // within the bound costs no more memory than the data delivers.
-    QByteArray result(int(std::max<qint64>(std::min(expected, kFirstChunk), 256)), Qt::Uninitialized);
-    qint64 produced = 0;
-    bool ok = false;
-    for (;;) {
-        if (produced == result.size()) {
-            // Full: the document may be longer than its length field says
-            // (qUncompress accepts that too), but never longer than the bound.
-            const qint64 grown = std::min(limit, 2 * produced);
-            if (grown <= produced)
-                break;
-            result.resize(int(grown));
-        }
-        zs.next_out = reinterpret_cast<Bytef *>(result.data()) + produced;
-        zs.avail_out = uInt(result.size() - produced);
-        const int status = inflate(&zs, Z_NO_FLUSH);
-        produced = result.size() - qint64(zs.avail_out);
-        if (status == Z_STREAM_END) {
-            ok = true;
-            break;
-        }
-        // Z_BUF_ERROR with room left means the input ran out: a cut stream.
-        const bool needsRoom = (status == Z_OK || status == Z_BUF_ERROR) && zs.avail_out == 0;
-        if (!needsRoom && status != Z_OK)
-            break;
-    }
-    inflateEnd(&zs);
-    if (!ok)
-        return false;
-    result.truncate(int(produced));
-    out = result;
-    return true;
+    // The output grows with what the stream really yields, so even a length
+    // within the bound costs no more memory than the data delivers. The
+    // document may be longer than its length field says (qUncompress accepts
+    // that too), but never longer than the bound. 15 window bits: a zlib header.
+    if (gz::boundedInflate(data.constData() + kLengthPrefix, int(stream), 15,
+                           std::min(expected, kFirstChunk), limit, &out)
+        == gz::InflateResult::Ended)
+        return true;
+    out.clear();
+    return false;
 }
 
 } // namespace cryptedstore

@@ -3,11 +3,8 @@
 
 #include <orvelextlib_export.h>
 
-#include <QAtomicInt>
 #include <QFlags>
 #include <QMap>
-#include <QMutex>
-#include <QSharedPointer>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -16,7 +13,6 @@
 
 class QFile;
 class QTextStream;
-class QTimer;
 class LoggerManagerPrivate;
 
 /// The process-wide Qt message handler of the library.
@@ -43,12 +39,16 @@ class LoggerManagerPrivate;
 class ORVELEXTLIB_EXPORT LoggerManager
 {
 public:
+    /// The outputs the handler writes entries to (debugOuts()).
     enum EQtDebugOut {
         FileOut = 0x1,   ///< write entries to the log files
         ConsoleOut = 0x2 ///< write entries to the standard error stream
     };
+    /// A set of EQtDebugOut values.
     Q_DECLARE_FLAGS(EQtDebugOuts, EQtDebugOut)
 
+    /// A callback that takes the messages of one category (setOutputs()). It
+    /// runs in the thread that logs, without the logger's mutex, so it may log.
     using OutputCallback =
         std::function<void(QtMsgType, const QMessageLogContext &, const QString &)>;
 
@@ -76,34 +76,54 @@ public:
     static void ignoreLogs(QtMsgType type, const QMessageLogContext &context,
                            const QString &message);
 
+    /// The outputs entries are written to; ConsoleOut by default. An empty
+    /// set writes nothing (callbacks still run). May be set before initLog().
+    ///@{
     static QFlags<EQtDebugOut> debugOuts();
     static void setDebugOuts(const QFlags<EQtDebugOut> &outs);
+    ///@}
+    /// The settings of the last initLog() with a path: the log directory
+    /// (empty before), rotation (false before) and the days a file is kept
+    /// (7 before).
+    ///@{
     static QString logsPath();
     static bool rotateLogs();
     static quint32 keepingDays();
+    ///@}
     /// With rotation: keep one open file per suffix between messages (default true).
+    ///@{
     static bool keepLogHandlers();
     static void setKeepLogHandlers(bool keep);
+    ///@}
     /// Suffix of the default log file, "log" by default (and when empty).
+    ///@{
     static QString defaultSuffix();
     static void setDefaultSuffix(const QString &suffix);
+    ///@}
     /// Extra name patterns (such as "*.dmp") the clean-up job deletes or packs
     /// by the date at the start of their names, like the log files.
+    ///@{
     static QStringList additionalEraseFilters();
     static void setAdditionalEraseFilters(const QStringList &filters);
+    ///@}
     /// The clean-up job also deletes every file in the log directory tree
-    /// whose modification date is older than keepingDays().
+    /// whose modification date is older than keepingDays() (default false).
+    ///@{
     static bool cleanAnyOldLogs();
     static void setCleanAnyOldLogs(bool clean);
+    ///@}
 
-    /// Callbacks by category name. A category with a callback is handed to it
-    /// (without the mutex held) whatever its level and debugOuts(); nothing is
-    /// written for it. An empty callback counts as none.
+    /// Callbacks by category name: read, replace all, remove one. A category
+    /// with a callback is handed to it (without the mutex held) whatever its
+    /// level and debugOuts(); nothing is written for it. An empty callback
+    /// counts as none. releaseLog() forgets them all.
+    ///@{
     static QMap<QString, OutputCallback> outputs();
     static void setOutputs(const QMap<QString, OutputCallback> &outputs);
+    static void removeOutput(const QString &category);
+    ///@}
     /// Adds the callback only when the category has none yet.
     static void setOutputs(const QString &category, OutputCallback callback);
-    static void removeOutput(const QString &category);
 
     /// Opens today's file for `suffix` (or the standard error stream when the
     /// directory is missing or the file cannot be opened).
@@ -113,26 +133,11 @@ public:
     /// Works out today's file name and makes sure file and stream are open on
     /// it; a file held from an earlier day is closed and the new one opened.
     void open();
+    /// Deletes the stream (flushing it) and closes and deletes the file.
     void close();
     /// The stream on the file, or on the standard error stream when there is
     /// no open file. Owned by this object; valid until the next open()/close().
     QTextStream *stream();
-
-protected:
-    static QString _logPath;
-    static quint32 _keepingDays;
-    static bool _rotateLogs;
-    static QtMsgType _minimumLogLevel;
-    static QFlags<EQtDebugOut> _debugOuts;
-    static bool _keepLogHandlers;
-    static QString _defaultSuffix;
-    static bool _cleanAnyOldLogs;
-    static QStringList _additionalEraseFilters;
-    static QMap<QString, OutputCallback> _outputs;
-    static QMap<QString, QSharedPointer<LoggerManager>> _loggers;
-    static QTimer *_eraceTimer;
-    static QMutex _logMutex;
-    static QAtomicInt _loggersCounter;
 
 private:
     Q_DISABLE_COPY(LoggerManager)

@@ -11,12 +11,17 @@
 class ORVELEXTLIB_EXPORT loglist
 {
 public:
+    /// Holds a copy of `lines`.
     explicit loglist(const QStringList &lines);
+    /// Copies share the lines; moves swap them.
+    ///@{
     loglist(const loglist &other) = default;
     loglist(loglist &&other) noexcept;
     loglist &operator=(const loglist &other) = default;
     loglist &operator=(loglist &&other) noexcept;
+    ///@}
 
+    /// The strings, in order.
     QStringList lines() const { return m_lines; }
 
 private:
@@ -25,6 +30,7 @@ private:
 
 /// For each string: logtab, then the string. An empty list writes nothing.
 ORVELEXTLIB_EXPORT QTextStream &operator<<(QTextStream &stream, const loglist &list);
+/// The same text between double quotes, unescaped.
 ORVELEXTLIB_EXPORT QDebug operator<<(QDebug debug, const loglist &list);
 
 #endif // ORVELEXTLIB_LOGLIST_H

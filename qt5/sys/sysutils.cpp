@@ -28,10 +28,10 @@
 
 namespace {
 
-constexpr int shutdownStartTimeoutMs = 5000;
-constexpr int defaultForcedRebootDelayMs = 300000;
+constexpr int ShutdownStartTimeoutMs = 5000;
+constexpr int DefaultForcedRebootDelayMs = 300000;
 
-std::atomic<int> forcedRebootDelay { defaultForcedRebootDelayMs };
+std::atomic<int> forcedRebootDelay { DefaultForcedRebootDelayMs };
 
 struct FileRoot
 {
@@ -53,7 +53,7 @@ bool startShutdownProgram(const SysPlatform::Command &command)
     QObject::connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished),
                      process, &QObject::deleteLater);
     const bool started
-        = SysCommandRunner::current()->start(process, QIODevice::ReadWrite, shutdownStartTimeoutMs);
+        = SysCommandRunner::current()->start(process, QIODevice::ReadWrite, ShutdownStartTimeoutMs);
     if (process->state() == QProcess::NotRunning)
         process->deleteLater();
     return started;

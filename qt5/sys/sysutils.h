@@ -39,8 +39,11 @@
 class ORVELEXTLIB_EXPORT SysUtils
 {
 public:
+    /// Nothing to construct or destroy: every operation is static.
+    ///@{
     SysUtils();
     ~SysUtils();
+    ///@}
 
     /// Seconds since the system started (suspended time included).
     static qint64 uptime();
@@ -97,8 +100,12 @@ public:
     /// Reboots the machine as poweroff() does, and starts the forced reboot
     /// command anyway if this process is still alive five minutes later.
     static void reboot();
+    /// Switches the monitor on or off through the platform's command; returns
+    /// at once.
+    ///@{
     static void monitorOn();
     static void monitorOff();
+    ///@}
     /// Saves a screenshot to `filePath` (".png" appended when the path does
     /// not contain it), creating the directory first. Returns at once.
     static void screenshot(const QString &filePath);
@@ -111,7 +118,9 @@ public:
     static void catchSystemExceptions();
 
     /// Fixed answers kept for hosts written against other builds of this
-    /// class: false, false, true, nothing, nothing, nothing, true.
+    /// class: false, false, true, nothing, nothing, nothing, true. The
+    /// arguments are not used.
+    ///@{
     static bool mountUsb();
     static bool applyLinuxKernelSettings();
     static bool unlockPort(const QString &port);
@@ -119,6 +128,7 @@ public:
     static void configureSerialPort(const QString &port);
     static void rotateLogs();
     static bool prepareDirRules(const QString &dir, const QString &rules);
+    ///@}
     /// The machine's serial number or, failing that, its machine id; empty when
     /// there is none (always empty on Windows).
     static QString getProcSerial();

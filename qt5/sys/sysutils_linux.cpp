@@ -30,9 +30,9 @@
 
 namespace {
 
-constexpr int commandTimeoutMs = 10000;
-constexpr int maxFileBytes = 1 << 20;
-constexpr qint64 loopbackLinkType = 772; // ARPHRD_LOOPBACK
+constexpr int CommandTimeoutMs = 10000;
+constexpr int MaxFileBytes = 1 << 20;
+constexpr qint64 LoopbackLinkType = 772; // ARPHRD_LOOPBACK
 
 const QString &timedatectl()
 {
@@ -54,7 +54,7 @@ QByteArray readFile(const QString &path)
         return QByteArray();
     QByteArray data;
     char buffer[4096];
-    while (data.size() < maxFileBytes) {
+    while (data.size() < MaxFileBytes) {
         const qint64 count = file.read(buffer, sizeof buffer);
         if (count <= 0)
             break;
@@ -147,7 +147,7 @@ bool readTimeZone(QString &zone)
                                                           { QStringLiteral("show"),
                                                             QStringLiteral("--property=Timezone"),
                                                             QStringLiteral("--value") },
-                                                          commandTimeoutMs, &output);
+                                                          CommandTimeoutMs, &output);
     zone = QString::fromUtf8(output).trimmed();
     return code == 0 && !zone.isEmpty();
 }
@@ -248,7 +248,7 @@ bool networkTraffic(qint64 &inBytes, qint64 &outBytes)
         const QString base = net.filePath(name);
         qint64 type = 0;
         const bool typeKnown = readInteger(base + QLatin1String("/type"), type);
-        if (typeKnown ? type == loopbackLinkType : name == QLatin1String("lo"))
+        if (typeKnown ? type == LoopbackLinkType : name == QLatin1String("lo"))
             continue;
         qint64 received = 0;
         qint64 sent = 0;
@@ -332,14 +332,14 @@ void setSystemTime(const QDate &utcDate, const QTime &utcTime)
     SysCommandRunner *runner = SysCommandRunner::current();
     const int code = runner->execute(QStringLiteral("date"),
                                      { QStringLiteral("-u"), QStringLiteral("-s"), stamp },
-                                     commandTimeoutMs, nullptr);
+                                     CommandTimeoutMs, nullptr);
     if (code != 0) {
         qWarning() << "SYSTEM TIME SETTING ERROR" << code;
         return;
     }
     // Keep the time over a restart; machines without a hardware clock only
     // lose this step.
-    runner->execute(QStringLiteral("hwclock"), { QStringLiteral("--systohc") }, commandTimeoutMs,
+    runner->execute(QStringLiteral("hwclock"), { QStringLiteral("--systohc") }, CommandTimeoutMs,
                     nullptr);
 }
 
@@ -364,7 +364,7 @@ bool changeTimeZone(qint32 offsetHours)
               .arg(offsetHours > 0 ? QLatin1Char('-') : QLatin1Char('+'))
               .arg(qAbs(offsetHours));
     const int code = SysCommandRunner::current()->execute(
-        timedatectl(), { QStringLiteral("set-timezone"), zone }, commandTimeoutMs, nullptr);
+        timedatectl(), { QStringLiteral("set-timezone"), zone }, CommandTimeoutMs, nullptr);
     QString readBack;
     if (code != 0 || !readTimeZone(readBack)) {
         qCritical("TIMEZONE SAVING ERROR");

@@ -24,9 +24,9 @@
 
 namespace {
 
-constexpr DWORD initialIfTableBytes = 864;
-constexpr DWORD readOnlyVolumeFlag = 0x80000; // FILE_READ_ONLY_VOLUME
-constexpr DWORD softwareLoopbackType = 24; // IF_TYPE_SOFTWARE_LOOPBACK
+constexpr DWORD InitialIfTableBytes = 864;
+constexpr DWORD ReadOnlyVolumeFlag = 0x80000; // FILE_READ_ONLY_VOLUME
+constexpr DWORD SoftwareLoopbackType = 24; // IF_TYPE_SOFTWARE_LOOPBACK
 
 MEMORYSTATUSEX memoryStatus()
 {
@@ -217,12 +217,12 @@ bool volumeWritable(const QString &path)
     DWORD flags = 0;
     if (!GetVolumeInformationW(rootText.c_str(), NULL, 0, NULL, NULL, &flags, NULL, 0))
         return true;
-    return (flags & readOnlyVolumeFlag) == 0;
+    return (flags & ReadOnlyVolumeFlag) == 0;
 }
 
 bool networkTraffic(qint64 &inBytes, qint64 &outBytes)
 {
-    ULONG size = initialIfTableBytes;
+    ULONG size = InitialIfTableBytes;
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[size]);
     if (!buffer)
         return false;
@@ -241,7 +241,7 @@ bool networkTraffic(qint64 &inBytes, qint64 &outBytes)
     outBytes = 0;
     for (DWORD i = 0; i < table->dwNumEntries; ++i) {
         const MIB_IFROW &row = table->table[i];
-        if (row.dwType == softwareLoopbackType)
+        if (row.dwType == SoftwareLoopbackType)
             continue;
         inBytes += row.dwInOctets;
         outBytes += row.dwOutOctets;

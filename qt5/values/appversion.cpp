@@ -77,18 +77,6 @@ bool lessThan(const VersionNumber &a, const VersionNumber &b)
     return a.modificator < b.modificator;
 }
 
-bool moreThan(const VersionNumber &a, const VersionNumber &b)
-{
-    const int c = compareNumbers(a.major, a.minor, a.patch, b.major, b.minor, b.patch);
-    if (c != 0)
-        return c > 0;
-    if (b.modificator.isEmpty())
-        return false;
-    if (a.modificator.isEmpty())
-        return true;
-    return b.modificator < a.modificator;
-}
-
 bool equalTo(const VersionNumber &a, const VersionNumber &b)
 {
     return a.major == b.major && a.minor == b.minor && a.patch == b.patch
@@ -179,7 +167,7 @@ bool AppVersion::versionLessThen(const AppVersion &other) const
 
 bool AppVersion::versionMoreThen(const AppVersion &other) const
 {
-    return moreThan(numberOf(*this), numberOf(other));
+    return lessThan(numberOf(other), numberOf(*this));
 }
 
 bool AppVersion::operator==(const AppVersion &other) const
@@ -214,7 +202,7 @@ bool AppVersion::lessThen(const QString &a, const QString &b)
 
 bool AppVersion::moreThen(const QString &a, const QString &b)
 {
-    return moreThan(parseVersion(a), parseVersion(b));
+    return lessThan(parseVersion(b), parseVersion(a));
 }
 
 bool AppVersion::equilTo(const QString &a, const QString &b)

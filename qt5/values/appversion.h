@@ -28,13 +28,15 @@ public:
     AppVersion();
     /// `build` is read as ISO 8601 (Qt::ISODate).
     AppVersion(const QString &version, const QString &build);
+    /// Copies, moves and swap take all five members.
+    ///@{
     AppVersion(const AppVersion &other) = default;
     AppVersion(AppVersion &&other) noexcept = default;
     AppVersion &operator=(const AppVersion &other) = default;
     AppVersion &operator=(AppVersion &&other) noexcept = default;
-    ~AppVersion() = default;
-
     void swap(AppVersion &other) noexcept;
+    ///@}
+    ~AppVersion() = default;
 
     /// Parses the text (blanks around it are ignored; exactly three parts
     /// separated by "."; the marker starts at the first "a", else the first
@@ -49,34 +51,47 @@ public:
     QString version() const;
     /// The build as ISO 8601.
     QString build() const;
+    /// The build moment.
     QDateTime buildDt() const { return m_build; }
+    /// The parts of the version number; -1 (and an empty marker) when unparsed.
+    ///@{
     int majorVersion() const { return m_major; }
     int minorVersion() const { return m_minor; }
     int patchVersion() const { return m_patch; }
     QString modificator() const { return m_modificator; }
+    ///@}
 
     /// Major, minor and patch zero or more, and a valid build.
     Q_REQUIRED_RESULT bool isValid() const;
 
-    /// Version order and equality; the build is ignored.
+    /// Version equality and order; the build is ignored.
+    ///@{
     bool versionEquilTo(const AppVersion &other) const;
     bool versionLessThen(const AppVersion &other) const;
     bool versionMoreThen(const AppVersion &other) const;
+    ///@}
 
-    /// Equal versions and equal builds.
+    /// Equal versions and equal builds, and the negation.
+    ///@{
     bool operator==(const AppVersion &other) const;
     bool operator!=(const AppVersion &other) const { return !(*this == other); }
-    /// Version order; with equal versions, the earlier build is less.
+    ///@}
+    /// Version order; with equal versions, the earlier build is less. The
+    /// forms with "=" are also true when operator==() is.
+    ///@{
     bool operator<(const AppVersion &other) const;
     bool operator>(const AppVersion &other) const;
     bool operator<=(const AppVersion &other) const;
     bool operator>=(const AppVersion &other) const;
+    ///@}
 
     /// Compare the version numbers of two texts (builds play no part); a
     /// text that does not parse counts as -1.-1.-1.
+    ///@{
     static bool lessThen(const QString &a, const QString &b);
     static bool moreThen(const QString &a, const QString &b);
     static bool equilTo(const QString &a, const QString &b);
+    ///@}
 
 private:
     int m_major = -1;

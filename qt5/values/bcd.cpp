@@ -5,10 +5,10 @@
 namespace {
 
 // The value of every byte, (b mod 16) + (b ÷ 16) × 10.
-struct ByteValues
+struct ByteValueTable
 {
     unsigned char value[256];
-    constexpr ByteValues()
+    constexpr ByteValueTable()
         : value()
     {
         for (int b = 0; b < 256; ++b)
@@ -16,7 +16,7 @@ struct ByteValues
     }
 };
 
-constexpr ByteValues byteValues;
+constexpr ByteValueTable ByteValues;
 
 } // namespace
 
@@ -45,7 +45,7 @@ void BCD::bcd2int(unsigned char *data, unsigned char length)
     if (!data)
         return;
     for (unsigned i = 0; i < length; ++i)
-        data[i] = byteValues.value[data[i]];
+        data[i] = ByteValues.value[data[i]];
 }
 
 quint64 BCD::bcd2int(const QByteArray &bytes)
@@ -58,6 +58,6 @@ quint64 BCD::bcd2int(const QByteArray &bytes)
     const auto *data = reinterpret_cast<const unsigned char *>(bytes.constData());
     quint64 result = 0;
     for (int i = from; i < size; ++i)
-        result = result * 100u + byteValues.value[data[i]];
+        result = result * 100u + ByteValues.value[data[i]];
     return result;
 }

@@ -1,34 +1,5 @@
 #include "extfixnumber.h"
 
-#include <QtGlobal>
-
-namespace {
-
-// m ÷ multiplier, with 0 for a multiplier of 0 (that operand then drops out
-// instead of dividing by zero).
-quint64 scaleFactor(unsigned int m, unsigned int multiplier)
-{
-    return multiplier == 0 ? 0 : m / multiplier;
-}
-
-// Scales both values to the larger multiplier and adds (sign 1) or
-// subtracts (sign -1) them, wrapping modulo 2^64.
-void combine(unsigned int m1, qint64 v1, unsigned int m2, qint64 v2, int sign,
-             unsigned int *m, qint64 *v)
-{
-    quint64 a = quint64(v1);
-    quint64 b = quint64(v2);
-    *m = m1;
-    if (m1 != m2) {
-        *m = qMax(m1, m2);
-        a *= scaleFactor(*m, m1);
-        b *= scaleFactor(*m, m2);
-    }
-    *v = static_cast<qint64>(sign > 0 ? a + b : a - b);
-}
-
-} // namespace
-
 ExtFixNumber::ExtFixNumber() = default;
 
 ExtFixNumber::ExtFixNumber(unsigned int multiplier, ERoundType roundType)
@@ -82,28 +53,28 @@ bool ExtFixNumber::roundsUp(qint64 truncated, int firstDigit, int firstTwoDigits
     return false;
 }
 
+// The arithmetic is FixNumber's; only the compound forms differ, in giving
+// a multiplier of 0 no special treatment.
 ExtFixNumber ExtFixNumber::operator+(const ExtFixNumber &other) const
 {
     ExtFixNumber result(*this);
-    combine(m_multiplier, m_value, other.m_multiplier, other.m_value, 1, &result.m_multiplier,
-            &result.m_value);
+    result += other;
     return result;
 }
 
 ExtFixNumber ExtFixNumber::operator-(const ExtFixNumber &other) const
 {
     ExtFixNumber result(*this);
-    combine(m_multiplier, m_value, other.m_multiplier, other.m_value, -1, &result.m_multiplier,
-            &result.m_value);
+    result -= other;
     return result;
 }
 
 void ExtFixNumber::operator+=(const ExtFixNumber &other)
 {
-    combine(m_multiplier, m_value, other.m_multiplier, other.m_value, 1, &m_multiplier, &m_value);
+    FixNumber::operator=(FixNumber::operator+(other));
 }
 
 void ExtFixNumber::operator-=(const ExtFixNumber &other)
 {
-    combine(m_multiplier, m_value, other.m_multiplier, other.m_value, -1, &m_multiplier, &m_value);
+    FixNumber::operator=(FixNumber::operator-(other));
 }

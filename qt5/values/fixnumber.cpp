@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr qint64 maxUnits = std::numeric_limits<qint64>::max();
+constexpr qint64 MaxUnits = std::numeric_limits<qint64>::max();
 
 // Units scaled from a number: truncated toward zero, plus the first one and
 // two cut-off decimal digits (negative for a negative number).
@@ -17,27 +17,20 @@ struct Scaled
     int firstTwoDigits = 0;
 };
 
-// Arithmetic on units wraps modulo 2^64 instead of overflowing.
-qint64 wrapAdd(qint64 a, qint64 b)
+// Both numbers scaled to the larger multiplier m (each value times m ÷ its
+// own multiplier, 0 for a multiplier of 0, unless the multipliers are equal),
+// then added or subtracted, wrapping modulo 2^64 instead of overflowing.
+FixNumber combine(const FixNumber &a, const FixNumber &b, bool subtract)
 {
-    return static_cast<qint64>(static_cast<quint64>(a) + static_cast<quint64>(b));
-}
-
-qint64 wrapSub(qint64 a, qint64 b)
-{
-    return static_cast<qint64>(static_cast<quint64>(a) - static_cast<quint64>(b));
-}
-
-qint64 wrapMul(qint64 a, quint64 factor)
-{
-    return static_cast<qint64>(static_cast<quint64>(a) * factor);
-}
-
-// m ÷ multiplier, with 0 for a multiplier of 0 (that operand then drops out
-// instead of dividing by zero).
-quint64 scaleFactor(unsigned int m, unsigned int multiplier)
-{
-    return multiplier == 0 ? 0 : m / multiplier;
+    const unsigned int ma = a.realMultiplier();
+    const unsigned int mb = b.realMultiplier();
+    const unsigned int m = qMax(ma, mb);
+    const auto scaled = [&](const FixNumber &n, unsigned int own) {
+        return quint64(n.value()) * (ma == mb ? 1 : own == 0 ? 0 : m / own);
+    };
+    const quint64 x = scaled(a, ma);
+    const quint64 y = scaled(b, mb);
+    return FixNumber(m, static_cast<qint64>(subtract ? x - y : x + y));
 }
 
 bool scaleDouble(unsigned int multiplier, double number, Scaled *out)
@@ -58,10 +51,10 @@ bool scaleDouble(unsigned int multiplier, double number, Scaled *out)
 }
 
 // 10^0 to 10^19, every power of ten that fits 64 bits.
-struct PowersOfTen
+struct PowerTable
 {
     quint64 value[20];
-    constexpr PowersOfTen()
+    constexpr PowerTable()
         : value()
     {
         quint64 p = 1;
@@ -69,7 +62,7 @@ struct PowersOfTen
             value[e] = p;
     }
 };
-constexpr PowersOfTen powersOfTen;
+constexpr PowerTable PowersOfTen;
 
 inline bool isAsciiDigit(QChar c)
 {
@@ -121,11 +114,12 @@ bool scaleText(unsigned int multiplier, const QString &text, Scaled *out)
         const int e = j - fracDigits;
         if (digit == 0 || overflow)
             return;
-        if (e >= 20 || quint64(digit) > std::numeric_limits<quint64>::max() / powersOfTen.value[e]) {
+        if (e >= 20
+            || quint64(digit) > std::numeric_limits<quint64>::max() / PowersOfTen.value[e]) {
             overflow = true;
             return;
         }
-        const quint64 add = quint64(digit) * powersOfTen.value[e];
+        const quint64 add = quint64(digit) * PowersOfTen.value[e];
         if (magnitude > std::numeric_limits<quint64>::max() - add)
             overflow = true;
         else
@@ -146,7 +140,7 @@ bool scaleText(unsigned int multiplier, const QString &text, Scaled *out)
     for (; carry != 0; carry /= 10, ++j)
         place(unsigned(carry % 10), j);
 
-    if (overflow || magnitude > quint64(maxUnits) + (negative ? 1 : 0))
+    if (overflow || magnitude > quint64(MaxUnits) + (negative ? 1 : 0))
         return false;
     const int two = cut1 * 10 + cut2;
     if (negative) {
@@ -288,7 +282,7 @@ void FixNumber::setRounded(qint64 truncated, int firstDigit, int firstTwoDigits)
 {
     if (!roundsUp(truncated, firstDigit, firstTwoDigits))
         m_value = truncated;
-    else if (truncated != maxUnits)
+    else if (truncated != MaxUnits)
         m_value = truncated + 1;
 }
 
@@ -340,48 +334,26 @@ bool FixNumber::operator<=(const FixNumber &other) const
 
 FixNumber FixNumber::operator+(const FixNumber &other) const
 {
-    if (m_multiplier == other.m_multiplier)
-        return FixNumber(m_multiplier, wrapAdd(m_value, other.m_value));
-    const unsigned int m = qMax(m_multiplier, other.m_multiplier);
-    return FixNumber(m, wrapAdd(wrapMul(m_value, scaleFactor(m, m_multiplier)),
-                                wrapMul(other.m_value, scaleFactor(m, other.m_multiplier))));
+    return combine(*this, other, false);
 }
 
 FixNumber FixNumber::operator-(const FixNumber &other) const
 {
-    if (m_multiplier == other.m_multiplier)
-        return FixNumber(m_multiplier, wrapSub(m_value, other.m_value));
-    const unsigned int m = qMax(m_multiplier, other.m_multiplier);
-    return FixNumber(m, wrapSub(wrapMul(m_value, scaleFactor(m, m_multiplier)),
-                                wrapMul(other.m_value, scaleFactor(m, other.m_multiplier))));
+    return combine(*this, other, true);
 }
 
+// A right operand with multiplier 0 changes nothing. A left one with
+// multiplier 0 scales by 0 in combine(), so it takes the right operand.
 FixNumber &FixNumber::operator+=(const FixNumber &other)
 {
-    if (other.m_multiplier == 0)
-        return *this;
-    if (m_multiplier == 0) {
-        m_multiplier = other.m_multiplier;
-        m_value = other.m_value;
-        return *this;
-    }
-    const FixNumber sum = *this + other;
-    m_multiplier = sum.m_multiplier;
-    m_value = sum.m_value;
+    if (other.m_multiplier != 0)
+        *this = combine(*this, other, false);
     return *this;
 }
 
 FixNumber &FixNumber::operator-=(const FixNumber &other)
 {
-    if (other.m_multiplier == 0)
-        return *this;
-    if (m_multiplier == 0) {
-        m_multiplier = other.m_multiplier;
-        m_value = wrapSub(0, other.m_value);
-        return *this;
-    }
-    const FixNumber difference = *this - other;
-    m_multiplier = difference.m_multiplier;
-    m_value = difference.m_value;
+    if (other.m_multiplier != 0)
+        *this = combine(*this, other, true);
     return *this;
 }

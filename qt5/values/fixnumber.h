@@ -26,17 +26,23 @@
 class ORVELEXTLIB_EXPORT FixNumber
 {
 public:
+    /// Multiplier 100, value 0.
     FixNumber();
+    /// Value 0.
     explicit FixNumber(unsigned int multiplier);
     /// `value` is taken as units, unscaled.
     FixNumber(unsigned int multiplier, qint64 value);
+    /// The units from setDouble(number) of this class.
     FixNumber(unsigned int multiplier, double number);
     /// Value 0, then setString(text).
     FixNumber(unsigned int multiplier, const QString &text);
+    /// Copies and moves copy the multiplier and the value.
+    ///@{
     FixNumber(const FixNumber &other) = default;
     FixNumber(FixNumber &&other) noexcept = default;
     FixNumber &operator=(const FixNumber &other) = default;
     FixNumber &operator=(FixNumber &&other) noexcept = default;
+    ///@}
 
     virtual ~FixNumber();
 
@@ -69,11 +75,15 @@ public:
     /// is not rescaled (1234 with two decimals becomes 1.234 with three).
     virtual void setDecimal(int d);
 
+    /// Units per whole number.
     unsigned int realMultiplier() const { return m_multiplier; }
     /// The value is not rescaled.
     void setRealMultiplier(const unsigned int &multiplier) { m_multiplier = multiplier; }
+    /// The number of units, read or set as they stand.
+    ///@{
     qint64 value() const { return m_value; }
     void setValue(const qint64 &value) { m_value = value; }
+    ///@}
 
     /// {"rm": multiplier, "value": units}, both as base-10 strings; empty
     /// when the multiplier is 0.
@@ -85,23 +95,30 @@ public:
     /// Equal multipliers and values, or toDouble() results equal within
     /// qFuzzyCompare: 12.30 (multiplier 100) equals 12.300 (multiplier 1000).
     bool operator==(const FixNumber &other) const;
+    /// The negation of operator==().
     bool operator!=(const FixNumber &other) const { return !(*this == other); }
-    /// Compare toDouble().
+    /// Order by toDouble(); the forms with "=" are also true when operator==() is.
+    ///@{
     bool operator>(const FixNumber &other) const;
     bool operator<(const FixNumber &other) const;
     bool operator>=(const FixNumber &other) const;
     bool operator<=(const FixNumber &other) const;
+    ///@}
 
     /// The result takes the larger multiplier m; each value is scaled by
     /// m ÷ its own multiplier (integer quotient, factor 0 for multiplier 0).
     /// 64-bit overflow wraps.
+    ///@{
     FixNumber operator+(const FixNumber &other) const;
     FixNumber operator-(const FixNumber &other) const;
+    ///@}
     /// As operator+ / operator-, except that an operand with multiplier 0 does
     /// not scale: a right operand with multiplier 0 changes nothing, and a
     /// left one with multiplier 0 takes the right operand (negated for -=).
+    ///@{
     FixNumber &operator+=(const FixNumber &other);
     FixNumber &operator-=(const FixNumber &other);
+    ///@}
 
 protected:
     /// The rounding rule: whether `truncated` units (s truncated toward
@@ -114,8 +131,8 @@ protected:
     /// unchanged when rounding up would leave the 64-bit range.
     void setRounded(qint64 truncated, int firstDigit, int firstTwoDigits);
 
-    unsigned int m_multiplier = 100;
-    qint64 m_value = 0;
+    unsigned int m_multiplier = 100; ///< units per whole number
+    qint64 m_value = 0;              ///< the number of units
 };
 
 Q_DECLARE_METATYPE(FixNumber)

@@ -13,11 +13,16 @@ class ORVELEXTLIB_EXPORT AbstractWorker : public QObject
 {
     Q_OBJECT
 public:
+    /// Creates the worker without a parent, so that it can be moved to
+    /// another thread.
     AbstractWorker();
     ~AbstractWorker() override;
 
 signals:
+    /// Emitted by start() when doStart() returned true, in the worker's thread.
     void started();
+    /// Emitted by stop() when doStop() returned true, and by restart() when
+    /// the stop succeeded but the new start failed.
     void stopped();
 
 public slots:

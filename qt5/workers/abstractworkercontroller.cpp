@@ -107,10 +107,11 @@ AbstractWorkerThread *AbstractWorkerController::addWorkerToThread(AbstractWorker
         return nullptr;
     auto *thread = new AbstractWorkerThread(worker, this);
     m_threads.append(thread);
-    connect(this, SIGNAL(stopWorker()), thread, SLOT(quit()));
-    connect(thread, SIGNAL(finished()), thread, SLOT(deleteLater()));
-    connect(worker, SIGNAL(started()), this, SLOT(workerStarted()), Qt::QueuedConnection);
-    connect(thread, SIGNAL(destroyed()), this, SLOT(workerStopped()));
+    connect(this, &AbstractWorkerController::stopWorker, thread, &QThread::quit);
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    connect(worker, &AbstractWorker::started, this, &AbstractWorkerController::workerStarted,
+            Qt::QueuedConnection);
+    connect(thread, &QObject::destroyed, this, &AbstractWorkerController::workerStopped);
     return thread;
 }
 

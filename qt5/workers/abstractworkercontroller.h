@@ -20,11 +20,16 @@ class ORVELEXTLIB_EXPORT AbstractWorkerController : public QObject
 {
     Q_OBJECT
 public:
+    /// A controller without threads.
     explicit AbstractWorkerController(QObject *parent = nullptr);
+    /// Neither quits nor waits for the threads: call stop() or killThreads()
+    /// first, or a running thread's object is deleted with its children.
     ~AbstractWorkerController() override;
 
 signals:
+    /// Emitted by start() when doStart() returned true.
     void started();
+    /// Emitted by stop() and killThreads() once they are done.
     void stopped();
     /// Connected to quit() of every thread created by addWorkerToThread().
     void stopWorker();
@@ -41,10 +46,14 @@ public slots:
     void killThreads();
 
 protected slots:
+    /// Reached, queued, by the started() of each worker; calls processStartedWorker().
     void workerStarted();
+    /// Reached by the destroyed() of each thread object; calls processStoppedWorker().
     void workerStopped();
 
 protected:
+    /// Creates the workers, hands each to addWorkerToThread() and starts the
+    /// returned threads; returns true on success. Runs in the controller's thread.
     virtual bool doStart() = 0;
     /// Emits stopWorker() and waits, processing events, until every thread
     /// object created here has been destroyed. No time limit. A thread that

@@ -13,8 +13,8 @@ AbstractWorkerThread::AbstractWorkerThread(AbstractWorker *worker, QObject *pare
         setObjectName(name + QStringLiteral("-AWT"));
         worker->moveToThread(this);
     }
-    connect(this, SIGNAL(started()), this, SLOT(threadStarted()));
-    connect(this, SIGNAL(finished()), this, SLOT(threadFinished()));
+    connect(this, &QThread::started, this, &AbstractWorkerThread::threadStarted);
+    connect(this, &QThread::finished, this, &AbstractWorkerThread::threadFinished);
 }
 
 AbstractWorkerThread::~AbstractWorkerThread() = default;

@@ -17,10 +17,17 @@ class ORVELEXTLIB_EXPORT AbstractWorkerThread : public QThread
 {
     Q_OBJECT
 public:
+    /// Takes a guarded pointer to `worker` (not owned), names the thread
+    /// "<worker's object name>-AWT" (the worker's class name when it has no
+    /// object name) and moves the worker into this thread. Call from the
+    /// worker's current thread; `parent` (the controller) owns the thread.
     AbstractWorkerThread(AbstractWorker *worker, QObject *parent);
     ~AbstractWorkerThread() override;
 
 protected:
+    /// Starts the worker, runs the event loop until quit(), then stops the
+    /// worker and deletes it (deleteLater(), carried out in this thread). A
+    /// worker already deleted makes the thread finish at once.
     void run() override;
 
 private slots:

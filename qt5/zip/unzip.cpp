@@ -12,11 +12,6 @@ using namespace zipcommon;
 
 namespace {
 
-void logDebug(const QString &text)
-{
-    qDebug("%s", qUtf8Printable(text));
-}
-
 // Internal result for an entry refused for its name; reported as Corrupted.
 constexpr int UnsafeName = -1;
 
@@ -104,7 +99,7 @@ UnZip::ErrorCode UnZipPrivate::openArchive(QIODevice *dev)
     device = dev;
     deviceSize = quint64(qMax<qint64>(0, dev->size()));
     devicePos = -1;
-    deviceWatch = QObject::connect(dev, &QObject::destroyed, this, [this] {
+    deviceWatch = QObject::connect(dev, &QObject::destroyed, [this] {
         qDebug("Unexpected device destruction detected.");
         QObject::disconnect(deviceWatch);
         file = nullptr;
@@ -470,12 +465,8 @@ UnZip::ErrorCode UnZipPrivate::readData(const QString &name, const UnZipEntryRec
 UnZip::ErrorCode UnZipPrivate::extract(const QString &name, const UnZipEntryRecord &entry,
                                        const QDir &dir, UnZip::ExtractionOptions options)
 {
-    if (options & UnZip::VerifyOnly) {
-        if (name.endsWith(QLatin1Char('/')) && entry.uncompressedSize == 0)
-            return UnZip::Ok;
-        return entry.isSupported() ? readData(name, entry, nullptr, QString())
-                                   : UnZip::InvalidArchive;
-    }
+    if (options & UnZip::VerifyOnly)
+        return extractToDevice(name, entry, nullptr);
 
     QString relative;
     if (!safeRelativePath(name, &relative)) {
@@ -569,10 +560,7 @@ UnZip::UnZip(bool restoreTimestamps)
 {
 }
 
-UnZip::~UnZip()
-{
-    delete d;
-}
+UnZip::~UnZip() = default;
 
 bool UnZip::isOpen() const
 {

@@ -34,11 +34,11 @@ struct UnZipEntryRecord
     bool isSupported() const;
 };
 
-class UnZipPrivate : public QObject
+class UnZipPrivate
 {
 public:
     explicit UnZipPrivate(bool restoreTimestamps);
-    ~UnZipPrivate() override;
+    ~UnZipPrivate();
 
     UnZip::ErrorCode openArchive(QIODevice *dev);
     void closeArchive();
@@ -48,6 +48,7 @@ public:
     UnZip::ErrorCode extractNamed(const QString &name, const QDir &dir, UnZip::ExtractionOptions options);
     UnZip::ErrorCode extract(const QString &name, const UnZipEntryRecord &entry, const QDir &dir,
                              UnZip::ExtractionOptions options);
+    /// The entry's data to `out`; a null `out` only checks it.
     UnZip::ErrorCode extractToDevice(const QString &name, const UnZipEntryRecord &entry,
                                      QIODevice *out);
 

@@ -15,18 +15,13 @@ using namespace zipcommon;
 
 namespace {
 
-void logDebug(const QString &text)
-{
-    qDebug("%s", qUtf8Printable(text));
-}
-
 // Extensions for the levels chosen by file type; each list sorted.
-const char *const storeExtensions[] = {"7z", "bin", "deb", "exe", "gz", "gz2", "jar", "rar",
+const char *const StoreExtensions[] = {"7z", "bin", "deb", "exe", "gz", "gz2", "jar", "rar",
                                        "rpm", "tar", "tgz", "z", "zip"};
-const char *const level2Extensions[] = {"asf", "avi", "divx", "doc", "docx", "flv", "gif", "iso",
+const char *const Level2Extensions[] = {"asf", "avi", "divx", "doc", "docx", "flv", "gif", "iso",
                                         "jpeg", "jpg", "mka", "mkv", "mp3", "mp4", "mpeg", "mpg",
                                         "odt", "ogg", "ogm", "ra", "rm", "wma", "wmv"};
-const char *const level9Extensions[] = {"asp", "bat", "c", "conf", "cpp", "css", "csv", "cxx",
+const char *const Level9Extensions[] = {"asp", "bat", "c", "conf", "cpp", "css", "csv", "cxx",
                                         "h", "hpp", "htm", "html", "hxx", "ini", "js", "php",
                                         "pl", "py", "rtf", "sh", "tsv", "txt", "vb", "vbs",
                                         "xml", "xst"};
@@ -47,11 +42,11 @@ int levelForFile(const QFileInfo &info, qint64 size, Zip::CompressionLevel level
         return 5;
     if (level == Zip::AutoMIME || level == Zip::AutoFull) {
         const QByteArray suffix = info.completeSuffix().toLower().toUtf8();
-        if (listed(storeExtensions, suffix))
+        if (listed(StoreExtensions, suffix))
             return 0;
-        if (listed(level2Extensions, suffix))
+        if (listed(Level2Extensions, suffix))
             return 2;
-        if (listed(level9Extensions, suffix))
+        if (listed(Level9Extensions, suffix))
             return 9;
         return 5;
     }
@@ -139,7 +134,7 @@ Zip::ErrorCode ZipPrivate::createArchive(QIODevice *dev)
         return Zip::OpenFailed;
     }
     device = dev;
-    deviceWatch = QObject::connect(dev, &QObject::destroyed, this, [this] {
+    deviceWatch = QObject::connect(dev, &QObject::destroyed, [this] {
         qDebug("Unexpected device destruction detected.");
         file = nullptr;
         forgetDevice();
@@ -329,18 +324,6 @@ static void fillLocalHeader(char *h, const ZipEntryRecord &r, quint32 crc, quint
     putUShort(h + 28, 0);
 }
 
-static void fillTimes(ZipEntryRecord *record, const QFileInfo &info, int utcOffset)
-{
-    const QDateTime local = info.lastModified().toUTC().addSecs(utcOffset);
-    toDosDateTime(local, &record->modTime, &record->modDate);
-}
-
-// The same from the last-write time in seconds, without QDateTime.
-static void fillTimes(ZipEntryRecord *record, qint64 lastWrite, int utcOffset)
-{
-    toDosDateTime(lastWrite + utcOffset, &record->modTime, &record->modDate);
-}
-
 Zip::ErrorCode ZipPrivate::writeDirectory(const Item &item, int utcOffset)
 {
     if (entries.size() >= 0xffff || position() > MaxSize32) {
@@ -355,7 +338,8 @@ Zip::ErrorCode ZipPrivate::writeDirectory(const Item &item, int utcOffset)
     record.flags = utf8 ? FlagUtf8 : 0;
     record.method = MethodStored;
     record.headerOffset = position();
-    fillTimes(&record, item.info, utcOffset);
+    const QDateTime local = item.info.lastModified().toUTC().addSecs(utcOffset);
+    toDosDateTime(local, &record.modTime, &record.modDate);
     char header[LocalHeaderSize];
     fillLocalHeader(header, record, 0, 0, 0);
     if (!writeOut(header, LocalHeaderSize) || !writeOut(record.name.constData(), record.name.size())) {
@@ -430,7 +414,7 @@ Zip::ErrorCode ZipPrivate::writeFile(const Item &item, Zip::CompressionLevel req
                            | (utf8 ? FlagUtf8 : 0));
     record.method = level == 0 ? MethodStored : MethodDeflated;
     record.headerOffset = position();
-    fillTimes(&record, in.lastWriteTime(), utcOffset);
+    toDosDateTime(in.lastWriteTime() + utcOffset, &record.modTime, &record.modDate);
 
     if (level != 0) {
         if (!zsReady) {
@@ -656,7 +640,6 @@ Zip::Zip()
 Zip::~Zip()
 {
     closeArchive();
-    delete d;
 }
 
 bool Zip::isOpen() const

@@ -29,11 +29,11 @@ struct ZipEntryRecord
     quint32 uncompressedSize = 0;
 };
 
-class ZipPrivate : public QObject
+class ZipPrivate
 {
 public:
     ZipPrivate();
-    ~ZipPrivate() override;
+    ~ZipPrivate();
 
     /// A file or directory to be written and the name it is stored under.
     struct Item

@@ -1,4 +1,5 @@
 #include "zipcommon_p.h"
+#include "zipcalendar_p.h"
 
 #include <QDate>
 #include <QTextCodec>
@@ -130,33 +131,21 @@ void toDosDateTime(const QDateTime &dt, quint16 *time, quint16 *date)
 
 void toDosDateTime(qint64 secs, quint16 *time, quint16 *date)
 {
-    constexpr qint64 first = 315532800;    // 1980-01-01 00:00:00
-    constexpr qint64 beyond = 4354819200;  // 2108-01-01 00:00:00
-    if (secs < first) {
+    using namespace zipcalendar;
+    if (secs < daysFromCivil(1980, 1, 1) * SecsPerDay) {
         *time = 0;
         *date = quint16(1 | (1 << 5));
         return;
     }
-    if (secs >= beyond) {
+    if (secs >= daysFromCivil(2108, 1, 1) * SecsPerDay) {
         *time = quint16((58 / 2) | (59 << 5) | (23 << 11));
         *date = quint16(31 | (12 << 5) | ((2107 - 1980) << 9));
         return;
     }
-    const qint64 days = secs / 86400;
-    const int second = int(secs % 86400);
-    // Civil date of a day count (days since 0000-03-01 in the proleptic
-    // Gregorian calendar, years starting in March).
-    const qint64 z = days + 719468;
-    const qint64 era = z / 146097;
-    const qint64 doe = z - era * 146097;
-    const qint64 yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const qint64 doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const qint64 mp = (5 * doy + 2) / 153;
-    const int day = int(doy - (153 * mp + 2) / 5 + 1);
-    const int month = int(mp < 10 ? mp + 3 : mp - 9);
-    const int year = int(yoe + era * 400) + (month <= 2 ? 1 : 0);
+    const CivilDate civil = civilFromDays(secs / SecsPerDay);
+    const int second = int(secs % SecsPerDay);
     *time = quint16(((second % 60) / 2) | (((second / 60) % 60) << 5) | ((second / 3600) << 11));
-    *date = quint16(day | (month << 5) | ((year - 1980) << 9));
+    *date = quint16(civil.day | (civil.month << 5) | ((civil.year - 1980) << 9));
 }
 
 QDateTime fromDosDateTime(quint16 time, quint16 date)

@@ -30,7 +30,6 @@ constexpr int MaxCommentSize = 0xffff;
 // General-purpose flag bits.
 constexpr quint16 FlagEncrypted = 0x0001;
 constexpr quint16 FlagDataDescriptor = 0x0008;
-constexpr quint16 FlagStrongEncryption = 0x0040;
 constexpr quint16 FlagUtf8 = 0x0800;
 
 constexpr quint16 MethodStored = 0;
@@ -42,6 +41,12 @@ constexpr quint64 MaxSize32 = 0xffffffffu;
 
 // Working buffer size of the writer and the reader.
 constexpr int BufferSize = 256 * 1024;
+
+/// The debug-level message of the writer and the reader.
+inline void logDebug(const QString &text)
+{
+    qDebug("%s", qUtf8Printable(text));
+}
 
 inline quint16 getUShort(const char *p) { return qFromLittleEndian<quint16>(p); }
 inline quint32 getUInt(const char *p) { return qFromLittleEndian<quint32>(p); }

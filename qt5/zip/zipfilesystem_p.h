@@ -15,10 +15,11 @@
 
 namespace zipfilesystem {
 
-/// The current offset of local time from UTC in seconds, from the C library's
-/// local and UTC breakdowns of now after the time-zone settings are reloaded;
-/// 0 when either breakdown is unavailable.
-int currentUtcOffset();
+/// The offset of local time from UTC in seconds at the moment `utcSeconds`
+/// (since 1970-01-01 UTC), from the C library's local and UTC breakdowns of
+/// it after the time-zone settings are reloaded; 0 when either breakdown is
+/// unavailable. Any thread.
+int utcOffsetAt(qint64 utcSeconds);
 
 /// Opens the existing file `path` for writing (never creating or truncating
 /// it), sets its last-write time to `utc` and closes it again. Returns whether

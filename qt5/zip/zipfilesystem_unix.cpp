@@ -1,4 +1,5 @@
 #include "zipfilesystem_p.h"
+#include "zipcalendar_p.h"
 
 #include <QFile>
 
@@ -28,16 +29,16 @@ bool setModificationTime(int fd, qint64 msecs)
 }
 } // namespace
 
-int currentUtcOffset()
+int utcOffsetAt(qint64 utcSeconds)
 {
-    tzset();
-    const time_t now = time(nullptr);
+    tzset(); // picks up a changed TZ variable or zone file
+    const time_t t = time_t(utcSeconds);
     struct tm local;
     struct tm utc;
-    if (!localtime_r(&now, &local) || !gmtime_r(&now, &utc))
+    if (!localtime_r(&t, &local) || !gmtime_r(&t, &utc))
         return 0;
     // Both breakdowns read as if they were UTC; their distance is the offset.
-    return int(timegm(&local) - timegm(&utc));
+    return int(zipcalendar::secondsOf(local) - zipcalendar::secondsOf(utc));
 }
 
 bool setLastWriteTime(const QString &path, const QDateTime &utc)

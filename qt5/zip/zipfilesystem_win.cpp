@@ -1,4 +1,5 @@
 #include "zipfilesystem_p.h"
+#include "zipcalendar_p.h"
 
 #include <QDir>
 
@@ -28,21 +29,17 @@ QString nativePath(const QString &path)
 
 } // namespace
 
-int currentUtcOffset()
+int utcOffsetAt(qint64 utcSeconds)
 {
     _tzset();
-    const time_t now = time(nullptr);
+    const time_t t = time_t(utcSeconds);
     struct tm local;
     struct tm utc;
     // The Microsoft argument order: destination first.
-    if (localtime_s(&local, &now) != 0 || gmtime_s(&utc, &now) != 0)
+    if (localtime_s(&local, &t) != 0 || gmtime_s(&utc, &t) != 0)
         return 0;
     // Both breakdowns read as if they were UTC; their distance is the offset.
-    const time_t localAsUtc = _mkgmtime(&local);
-    const time_t utcAsUtc = _mkgmtime(&utc);
-    if (localAsUtc == time_t(-1) || utcAsUtc == time_t(-1))
-        return 0;
-    return int(localAsUtc - utcAsUtc);
+    return int(zipcalendar::secondsOf(local) - zipcalendar::secondsOf(utc));
 }
 
 bool setLastWriteTime(const QString &path, const QDateTime &utc)

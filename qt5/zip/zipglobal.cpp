@@ -3,7 +3,7 @@
 
 int zip_currentUtcOffset()
 {
-    return zipfilesystem::currentUtcOffset();
+    return zipfilesystem::utcOffsetAt(QDateTime::currentSecsSinceEpoch());
 }
 
 QDateTime zip_fromFileTimestamp(const QDateTime &dt)

@@ -57,11 +57,11 @@ QString threadIdText()
     return QString::number(qint64(qint32(quintptr(QThread::currentThreadId()))), 16);
 }
 
-// Reaches the statics the class keeps for its subclasses.
-struct LoggerPeek : LoggerManager
+// Reaches the logger's state.
+struct LoggerPeek
 {
-    static QTimer *timer() { return _eraceTimer; }
-    static int cachedLoggers() { return _loggers.size(); }
+    static QTimer *timer() { return LoggerManagerPrivate::state().cleanupTimer; }
+    static int cachedLoggers() { return LoggerManagerPrivate::state().loggers.size(); }
 };
 
 QStringList readLines(const QString &path)
