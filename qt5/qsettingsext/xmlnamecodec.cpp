@@ -9,9 +9,10 @@ struct CharRange
     char16_t last;
 };
 
-// Generated from the XML 1.0 (fourth edition) tables BaseChar, Ideographic,
-// CombiningChar, Digit and Extender, as Qt's QXmlStreamReader applies them;
-// checked against expat for every BMP code unit.
+// The name characters of XML 1.0 (fourth edition, Appendix B: BaseChar,
+// Ideographic, CombiningChar, Digit, Extender) as Qt's QXmlStreamReader
+// applies them. scripts/xmlnametables.py regenerates both tables from expat,
+// which applies the same set.
 // Name start characters above U+007F.
 const CharRange nameStartRanges[] = {
     {0x00C0, 0x00D6}, {0x00D8, 0x00F6}, {0x00F8, 0x0131}, {0x0134, 0x013E}, {0x0141, 0x0148},

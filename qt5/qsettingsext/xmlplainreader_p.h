@@ -17,6 +17,9 @@
 // carriage returns, other encodings, non-ASCII names, any error) makes it
 // give up without touching `map`, and the caller reads the document with
 // QXmlStreamReader, which also reports the errors.
+//
+// It exists for speed: with QXmlStreamReader alone, loading a store of
+// 10,000 keys takes over twice the time of Qt's INI format (settings_bench).
 class ORVELEXTLIB_AUTOTEST_EXPORT XmlPlainReader
 {
 public:
