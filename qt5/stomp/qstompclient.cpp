@@ -159,17 +159,8 @@ quint32 QStompClientPrivate::findMessageBytes()
 
         // Header end and line break, as QStompFrame::parse() decides them.
         if (headerEnd < 0) {
-            const int p1 = headerEndLf.find(frameBuffer, frameStart);
-            const int p2 = headerEndCrLf.find(frameBuffer, frameStart);
-            const int r1 = p1 < 0 ? -1 : p1 - frameStart;
-            const int r2 = p2 < 0 ? -1 : p2 - frameStart;
-            if (r1 > 0 && (r2 < 0 || r1 < r2)) {
-                headerEnd = p1;
-                lineBreakSize = 1;
-            } else if (r2 > 0 && (r1 < 0 || r1 > r2)) {
-                headerEnd = p2;
-                lineBreakSize = 2;
-            }
+            lineBreakSize = stompHeaderEnd(frameStart, headerEndLf.find(frameBuffer, frameStart),
+                                           headerEndCrLf.find(frameBuffer, frameStart), &headerEnd);
         }
 
         // A frame with a "content-length" ends after its body and one more
