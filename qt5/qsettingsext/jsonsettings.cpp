@@ -215,31 +215,32 @@ void readValue(ReadState &state, QString &prefix, const QJsonValue &value)
 }
 } // namespace
 
+// The constructors without a format use _jsonFormat; all of them end in one of
+// the two that hand their arguments to QSettings.
 JsonSettings::JsonSettings(const QString &organization, const QString &application, QObject *parent)
-    : QSettings(_jsonFormat, QSettings::UserScope, organization, application, parent)
+    : JsonSettings(_jsonFormat, organization, application, parent)
 {
 }
 
 JsonSettings::JsonSettings(QSettings::Scope scope, const QString &organization,
                            const QString &application, QObject *parent)
-    : QSettings(_jsonFormat, scope, organization, application, parent)
+    : JsonSettings(_jsonFormat, scope, organization, application, parent)
 {
 }
 
 JsonSettings::JsonSettings(const QString &fileName, QObject *parent)
-    : QSettings(fileName, _jsonFormat, parent)
+    : JsonSettings(_jsonFormat, fileName, parent)
 {
 }
 
 JsonSettings::JsonSettings(QObject *parent)
-    : QSettings(_jsonFormat, QSettings::UserScope, QCoreApplication::organizationName(),
-                QCoreApplication::applicationName(), parent)
+    : JsonSettings(_jsonFormat, parent)
 {
 }
 
 JsonSettings::JsonSettings(QSettings::Format format, const QString &organization,
                            const QString &application, QObject *parent)
-    : QSettings(format, QSettings::UserScope, organization, application, parent)
+    : JsonSettings(format, QSettings::UserScope, organization, application, parent)
 {
 }
 
@@ -255,8 +256,8 @@ JsonSettings::JsonSettings(QSettings::Format format, const QString &fileName, QO
 }
 
 JsonSettings::JsonSettings(QSettings::Format format, QObject *parent)
-    : QSettings(format, QSettings::UserScope, QCoreApplication::organizationName(),
-                QCoreApplication::applicationName(), parent)
+    : JsonSettings(format, QCoreApplication::organizationName(),
+                   QCoreApplication::applicationName(), parent)
 {
 }
 

@@ -114,31 +114,32 @@ struct OpenElement
 };
 } // namespace
 
+// The constructors without a format use _xmlFormat; all of them end in one of
+// the two that hand their arguments to QSettings.
 XmlSettings::XmlSettings(const QString &organization, const QString &application, QObject *parent)
-    : QSettings(_xmlFormat, QSettings::UserScope, organization, application, parent)
+    : XmlSettings(_xmlFormat, organization, application, parent)
 {
 }
 
 XmlSettings::XmlSettings(QSettings::Scope scope, const QString &organization,
                          const QString &application, QObject *parent)
-    : QSettings(_xmlFormat, scope, organization, application, parent)
+    : XmlSettings(_xmlFormat, scope, organization, application, parent)
 {
 }
 
 XmlSettings::XmlSettings(const QString &fileName, QObject *parent)
-    : QSettings(fileName, _xmlFormat, parent)
+    : XmlSettings(_xmlFormat, fileName, parent)
 {
 }
 
 XmlSettings::XmlSettings(QObject *parent)
-    : QSettings(_xmlFormat, QSettings::UserScope, QCoreApplication::organizationName(),
-                QCoreApplication::applicationName(), parent)
+    : XmlSettings(_xmlFormat, parent)
 {
 }
 
 XmlSettings::XmlSettings(QSettings::Format format, const QString &organization,
                          const QString &application, QObject *parent)
-    : QSettings(format, QSettings::UserScope, organization, application, parent)
+    : XmlSettings(format, QSettings::UserScope, organization, application, parent)
 {
 }
 
@@ -154,8 +155,8 @@ XmlSettings::XmlSettings(QSettings::Format format, const QString &fileName, QObj
 }
 
 XmlSettings::XmlSettings(QSettings::Format format, QObject *parent)
-    : QSettings(format, QSettings::UserScope, QCoreApplication::organizationName(),
-                QCoreApplication::applicationName(), parent)
+    : XmlSettings(format, QCoreApplication::organizationName(),
+                  QCoreApplication::applicationName(), parent)
 {
 }
 
