@@ -5,7 +5,6 @@
 
 #include <QLocale>
 #include <QMap>
-#include <QPointer>
 #include <QSettings>
 #include <QString>
 #include <QVariant>
@@ -62,7 +61,8 @@ public:
 
 private:
     Q_DISABLE_COPY(InitConfig)
-    QPointer<QSettings> m_settings;
+    // value() re-reads the file, through QSettings' non-const sync().
+    mutable QSettings m_settings;
 };
 
 #endif // ORVELEXTLIB_INITCONFIG_H
