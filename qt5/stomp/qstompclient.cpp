@@ -33,12 +33,13 @@ void QStompClientPrivate::makeConnections()
     Q_Q(QStompClient);
     if (!socket)
         return;
-    QObject::connect(socket, SIGNAL(connected()), q, SIGNAL(socketConnected()));
-    QObject::connect(socket, SIGNAL(disconnected()), q, SIGNAL(socketDisconnected()));
-    QObject::connect(socket, SIGNAL(stateChanged(QAbstractSocket::SocketState)), q,
-                     SIGNAL(socketStateChanged(QAbstractSocket::SocketState)));
-    QObject::connect(socket, SIGNAL(error(QAbstractSocket::SocketError)), q,
-                     SIGNAL(socketError(QAbstractSocket::SocketError)));
+    QObject::connect(socket, &QWebSocket::connected, q, &QStompClient::socketConnected);
+    QObject::connect(socket, &QWebSocket::disconnected, q, &QStompClient::socketDisconnected);
+    QObject::connect(socket, &QWebSocket::stateChanged, q, &QStompClient::socketStateChanged);
+    QObject::connect(socket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), q,
+                     QOverload<QAbstractSocket::SocketError>::of(&QStompClient::socketError));
+    // The private slots have no member function to point at: hosts see these
+    // connections to the named slots.
     QObject::connect(socket, SIGNAL(binaryMessageReceived(QByteArray)), q,
                      SLOT(_q_socketReadyRead(QByteArray)));
     QObject::connect(socket, SIGNAL(textMessageReceived(QString)), q,
@@ -248,7 +249,7 @@ void QStompClientPrivate::_q_socketReadyRead(const QByteArray &data)
 
     if (!got)
         return;
-    qCDebug(STOMP_LOGGER).noquote() << QStompClient::tr("%1 bytes recieved").arg(data.size());
+    qCDebug(STOMP_LOGGER).noquote() << QStringLiteral("%1 bytes recieved").arg(data.size());
     emit q->frameReceived();
 }
 
@@ -503,7 +504,7 @@ void QStompClient::sendFrame(const QStompRequestFrame &frame)
         qCWarning(STOMP_LOGGER, "QStomp: Invalid frame not sent!");
         return;
     }
-    qCDebug(STOMP_LOGGER).noquote() << tr("Send %1 bytes").arg(bytes.size());
+    qCDebug(STOMP_LOGGER).noquote() << QStringLiteral("Send %1 bytes").arg(bytes.size());
 
     // A text message carries valid UTF-8 only, and QString ends at a NUL:
     // frames that would change that way go out as binary messages.
