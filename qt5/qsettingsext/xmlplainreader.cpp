@@ -263,12 +263,6 @@ bool XmlPlainReader::read(const QByteArray &xml, QSettings::SettingsMap &result)
     }
     if (!rootClosed)
         return false;
-
-    if (result.isEmpty()) {
-        result.swap(map);
-    } else {
-        for (auto it = map.constBegin(); it != map.constEnd(); ++it)
-            result.insert(it.key(), it.value());
-    }
+    result.swap(map);
     return true;
 }

@@ -28,7 +28,6 @@ public:
     static const QString PORT_STOPBIT;      ///< "stopBit"
 
     explicit RS232Settings(const QString &section);
-    ~RS232Settings() override;
 
     QString section() const { return m_section; }
     void setSection(const QString &section) { m_section = section; }

@@ -23,7 +23,7 @@ bool isLineBreaks(const QByteArray &data)
 } // namespace
 
 QStompClientPrivate::QStompClientPrivate(QStompClient *q)
-    : textCodec(QTextCodec::codecForName("utf-8"))
+    : textCodec(stompUtf8Codec())
     , q_ptr(q)
 {
 }

@@ -39,7 +39,6 @@ public:
     /// Parses wire bytes; the frame is valid when they parse.
     explicit QStompRequestFrame(const QByteArray &frame);
     QStompRequestFrame(const QStompRequestFrame &other);
-    ~QStompRequestFrame() override;
     QStompRequestFrame &operator=(const QStompRequestFrame &other);
 
     /// The command line, then the base serialisation; empty when not valid or untyped.

@@ -26,7 +26,6 @@ public:
     /// Parses wire bytes; the frame is valid when they parse.
     explicit QStompResponseFrame(const QByteArray &frame);
     QStompResponseFrame(const QStompResponseFrame &other);
-    ~QStompResponseFrame() override;
     QStompResponseFrame &operator=(const QStompResponseFrame &other);
 
     /// The command line, then the base serialisation; empty when not valid or untyped.
