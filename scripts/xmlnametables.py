@@ -49,14 +49,14 @@ def main():
     units = [c for c in range(0x80, 0x10000) if not 0xD800 <= c <= 0xDFFF]
     start = [c for c in units if accepted(chr(c))]
     rest = [c for c in units if c not in set(start) and accepted("a" + chr(c))]
-    generated = (table("nameStartRanges", "// Name start characters above U+007F.", start) + "\n"
-                 + table("nameRestRanges",
+    generated = (table("NameStartRanges", "// Name start characters above U+007F.", start) + "\n"
+                 + table("NameRestRanges",
                          "// Further name characters above U+007F (digits, combining marks, extenders).",
                          rest))
 
     text = SOURCE.read_text(encoding="utf-8")
     begin = text.index("// Name start characters above U+007F.")
-    end = text.index("};\n", text.index("const CharRange nameRestRanges[]")) + len("};\n")
+    end = text.index("};\n", text.index("const CharRange NameRestRanges[]")) + len("};\n")
     updated = text[:begin] + generated + text[end:]
     if "--check" in sys.argv[1:]:
         return 0 if updated == text else 1

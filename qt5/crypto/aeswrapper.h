@@ -1,5 +1,5 @@
-#ifndef ORVEL_CRYPTO_AESWRAPPER_H
-#define ORVEL_CRYPTO_AESWRAPPER_H
+#ifndef ORVELEXTLIB_AESWRAPPER_H
+#define ORVELEXTLIB_AESWRAPPER_H
 
 #include <orvelextlib_export.h>
 #include <crypto/keynumber.h>
@@ -51,4 +51,4 @@ public:
     QByteArray key;
 };
 
-#endif // ORVEL_CRYPTO_AESWRAPPER_H
+#endif // ORVELEXTLIB_AESWRAPPER_H

@@ -1,5 +1,5 @@
-#ifndef ORVEL_CRYPTO_KEYNUMBER_H
-#define ORVEL_CRYPTO_KEYNUMBER_H
+#ifndef ORVELEXTLIB_KEYNUMBER_H
+#define ORVELEXTLIB_KEYNUMBER_H
 
 #include <orvelextlib_export.h>
 
@@ -72,4 +72,4 @@ private:
 
 Q_DECLARE_METATYPE(KeyNumber)
 
-#endif // ORVEL_CRYPTO_KEYNUMBER_H
+#endif // ORVELEXTLIB_KEYNUMBER_H

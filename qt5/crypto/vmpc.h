@@ -1,5 +1,5 @@
-#ifndef ORVEL_CRYPTO_VMPC_H
-#define ORVEL_CRYPTO_VMPC_H
+#ifndef ORVELEXTLIB_VMPC_H
+#define ORVELEXTLIB_VMPC_H
 
 #include <orvelextlib_export.h>
 
@@ -46,4 +46,4 @@ private:
 
 } // namespace encrypt
 
-#endif // ORVEL_CRYPTO_VMPC_H
+#endif // ORVELEXTLIB_VMPC_H

@@ -16,7 +16,7 @@ const QString InitConfig::LOCALE = QStringLiteral("locale");
 
 namespace {
 // The product folder, Orvel, in lower case.
-const QLatin1String productFolder("orvel");
+const QLatin1String ProductFolder("orvel");
 } // namespace
 
 InitConfig::InitConfig(const QString &fileName)
@@ -45,7 +45,7 @@ void InitConfig::setValue(const QString &key, const QVariant &value)
 
 QString InitConfig::workDir() const
 {
-    return value(WORK_DIR, SystemDirs::defaultWorkDir(productFolder)).toString();
+    return value(WORK_DIR, SystemDirs::defaultWorkDir(ProductFolder)).toString();
 }
 
 QString InitConfig::loggerPath() const

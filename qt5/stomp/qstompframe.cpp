@@ -14,13 +14,13 @@ const QTextCodec *stompUtf8Codec()
 }
 
 namespace {
-const char *const requestWords[] = {nullptr, "CONNECT", "STOMP", "SEND", "SUBSCRIBE", "UNSUBSCRIBE",
+const char *const RequestWords[] = {nullptr, "CONNECT", "STOMP", "SEND", "SUBSCRIBE", "UNSUBSCRIBE",
                                     "BEGIN", "COMMIT", "ABORT", "ACK", "NACK", "DISCONNECT"};
-const char *const responseWords[] = {nullptr, "CONNECTED", "MESSAGE", "RECEIPT", "ERROR"};
+const char *const ResponseWords[] = {nullptr, "CONNECTED", "MESSAGE", "RECEIPT", "ERROR"};
 } // namespace
 
-const QStompCommandWords stompRequestWords(requestWords);
-const QStompCommandWords stompResponseWords(responseWords);
+const QStompCommandWords StompRequestWords(RequestWords);
+const QStompCommandWords StompResponseWords(ResponseWords);
 
 int QStompCommandWords::typeOf(const char *line, int size) const
 {
@@ -34,7 +34,7 @@ int QStompCommandWords::typeOf(const char *line, int size) const
 
 bool isStompCommand(const char *data, int size)
 {
-    return stompRequestWords.typeOf(data, size) != 0 || stompResponseWords.typeOf(data, size) != 0;
+    return StompRequestWords.typeOf(data, size) != 0 || StompResponseWords.typeOf(data, size) != 0;
 }
 
 QByteArray QStompCommandWords::serialise(const QStompFrame &frame, int type) const

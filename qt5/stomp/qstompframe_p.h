@@ -49,8 +49,8 @@ private:
     int m_count;
 };
 
-extern const QStompCommandWords stompRequestWords;
-extern const QStompCommandWords stompResponseWords;
+extern const QStompCommandWords StompRequestWords;
+extern const QStompCommandWords StompResponseWords;
 
 // The end of a frame's header block, from the first "\n\n" (`lf`) and the
 // first "\r\n\r\n" (`crlf`) at or after the frame's `start`, -1 when absent:

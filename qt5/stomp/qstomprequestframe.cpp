@@ -39,7 +39,7 @@ QStompRequestFrame &QStompRequestFrame::operator=(const QStompRequestFrame &othe
 QByteArray QStompRequestFrame::toByteArray() const
 {
     Q_D(const QStompRequestFrame);
-    return stompRequestWords.serialise(*this, d->type);
+    return StompRequestWords.serialise(*this, d->type);
 }
 
 bool QStompRequestFrame::parseHeaderLine(const QByteArray &line, int number)
@@ -47,7 +47,7 @@ bool QStompRequestFrame::parseHeaderLine(const QByteArray &line, int number)
     Q_D(QStompRequestFrame);
     if (number != 0)
         return QStompFrame::parseHeaderLine(line, number);
-    const int type = stompRequestWords.typeOf(line.constData(), line.size());
+    const int type = StompRequestWords.typeOf(line.constData(), line.size());
     if (type == 0)
         return false;
     d->type = RequestType(type);

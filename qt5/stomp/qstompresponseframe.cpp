@@ -39,7 +39,7 @@ QStompResponseFrame &QStompResponseFrame::operator=(const QStompResponseFrame &o
 QByteArray QStompResponseFrame::toByteArray() const
 {
     Q_D(const QStompResponseFrame);
-    return stompResponseWords.serialise(*this, d->type);
+    return StompResponseWords.serialise(*this, d->type);
 }
 
 bool QStompResponseFrame::parseHeaderLine(const QByteArray &line, int number)
@@ -47,7 +47,7 @@ bool QStompResponseFrame::parseHeaderLine(const QByteArray &line, int number)
     Q_D(QStompResponseFrame);
     if (number != 0)
         return QStompFrame::parseHeaderLine(line, number);
-    const int type = stompResponseWords.typeOf(line.constData(), line.size());
+    const int type = StompResponseWords.typeOf(line.constData(), line.size());
     if (type == 0)
         return false;
     d->type = ResponseType(type);
