@@ -16,10 +16,14 @@ namespace encrypt {
 class ORVELEXTLIB_EXPORT VMPC
 {
 public:
+    /// No key, no IV, an all-zero permutation.
     VMPC();
     ~VMPC();
+    /// Copies take the key, the IV and the cipher state of the last call.
+    ///@{
     VMPC(const VMPC &) = default;
     VMPC &operator=(const VMPC &) = default;
+    ///@}
 
     /// Runs the key schedule on the stored key and IV: the permutation starts
     /// as the identity and gets one pass with the key, then one with the IV
