@@ -1,5 +1,5 @@
-#ifndef ORVEL_CRYPTO_AES_P_H
-#define ORVEL_CRYPTO_AES_P_H
+#ifndef ORVELEXTLIB_AES_P_H
+#define ORVELEXTLIB_AES_P_H
 
 // The AES block cipher (FIPS-197) in its table-driven form. Internal to the
 // library: AesWrapper builds on it; the tests reach it for the vectors of all
@@ -10,7 +10,7 @@
 #include <QtGlobal>
 
 /// Words in the largest key schedule: 4 per round key, 15 round keys for 14 rounds.
-constexpr int AES_MAX_SCHEDULE_WORDS = 60;
+constexpr int AesMaxScheduleWords = 60;
 
 /// Expands `keyBytes` (keyBits / 8 bytes) into `schedule` for encryption.
 /// Returns the number of rounds: 10, 12 or 14 for 128-, 192- or 256-bit keys,
@@ -32,4 +32,4 @@ ORVELEXTLIB_AUTOTEST_EXPORT void aesDecryptBlock(const quint32 *schedule, int ro
 void aesEncryptBlocks(const quint32 *schedule, int rounds, const quint8 *in, quint8 *out, qsizetype blocks);
 void aesDecryptBlocks(const quint32 *schedule, int rounds, const quint8 *in, quint8 *out, qsizetype blocks);
 
-#endif // ORVEL_CRYPTO_AES_P_H
+#endif // ORVELEXTLIB_AES_P_H

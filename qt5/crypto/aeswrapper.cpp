@@ -11,7 +11,7 @@
 #include <utility>
 
 namespace {
-constexpr int kKeyBytes = 16;
+constexpr int KeyBytes = 16;
 } // namespace
 
 AesWrapper::AesWrapper()
@@ -50,9 +50,9 @@ QByteArray processBlocks(QByteArray data, Cipher cipher)
 
 QByteArray AesWrapper::rEncrypt(QByteArray data) const
 {
-    if (key.size() < kKeyBytes || data.isEmpty())
+    if (key.size() < KeyBytes || data.isEmpty())
         return QByteArray();
-    quint32 schedule[AES_MAX_SCHEDULE_WORDS];
+    quint32 schedule[AesMaxScheduleWords];
     const int rounds = aesKeySetupEncrypt(schedule, reinterpret_cast<const quint8 *>(key.constData()), 128);
     const int tail = data.size() % BLOCK_SIZE;
     if (tail)
@@ -64,9 +64,9 @@ QByteArray AesWrapper::rEncrypt(QByteArray data) const
 
 QByteArray AesWrapper::rDecrypt(QByteArray data) const
 {
-    if (key.size() < kKeyBytes || data.isEmpty() || data.size() % BLOCK_SIZE)
+    if (key.size() < KeyBytes || data.isEmpty() || data.size() % BLOCK_SIZE)
         return QByteArray();
-    quint32 schedule[AES_MAX_SCHEDULE_WORDS];
+    quint32 schedule[AesMaxScheduleWords];
     const int rounds = aesKeySetupDecrypt(schedule, reinterpret_cast<const quint8 *>(key.constData()), 128);
     return processBlocks(std::move(data), [&](const quint8 *in, quint8 *out, qsizetype blocks) {
         aesDecryptBlocks(schedule, rounds, in, out, blocks);

@@ -1,5 +1,5 @@
-#ifndef ORVEL_CRYPTO_AESWRAPPER_H
-#define ORVEL_CRYPTO_AESWRAPPER_H
+#ifndef ORVELEXTLIB_AESWRAPPER_H
+#define ORVELEXTLIB_AESWRAPPER_H
 
 #include <orvelextlib_export.h>
 #include <crypto/keynumber.h>
@@ -20,10 +20,16 @@ public:
     /// Published; none of the operations here reads it.
     static constexpr qint16 KEY_LENGTH = 32;
 
+    /// An empty key; seeds Qt's pseudo-random generator with the current
+    /// time and adds the current date and time to OpenSSL's random pool.
     AesWrapper();
+    /// Releases the key.
     ~AesWrapper();
+    /// Copies take the key.
+    ///@{
     AesWrapper(const AesWrapper &) = default;
     AesWrapper &operator=(const AesWrapper &) = default;
+    ///@}
 
     /// Encrypts `data` with the first 16 bytes of `key` (bytes after the 16th
     /// are ignored): zero bytes are appended up to the next multiple of 16
@@ -51,4 +57,4 @@ public:
     QByteArray key;
 };
 
-#endif // ORVEL_CRYPTO_AESWRAPPER_H
+#endif // ORVELEXTLIB_AESWRAPPER_H

@@ -103,7 +103,7 @@ bool CryptedSettingsStorage::readCryptoFile(QIODevice &device, QSettings::Settin
     if (device.size() > cryptedstore::MAX_SIZE)
         return false;
     const QByteArray file = device.readAll();
-    if (file.size() < cryptedstore::MIN_FILE_SIZE)
+    if (file.size() < cryptedstore::MinFileSize)
         return false;
     // A damaged file decodes to nothing, which the XML reader refuses with
     // its message, as it refuses any broken document.

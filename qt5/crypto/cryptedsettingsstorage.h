@@ -1,5 +1,5 @@
-#ifndef ORVEL_CRYPTO_CRYPTEDSETTINGSSTORAGE_H
-#define ORVEL_CRYPTO_CRYPTEDSETTINGSSTORAGE_H
+#ifndef ORVELEXTLIB_CRYPTEDSETTINGSSTORAGE_H
+#define ORVELEXTLIB_CRYPTEDSETTINGSSTORAGE_H
 
 #include <orvelextlib_export.h>
 #include <qsettingsext/xmlsettings.h>
@@ -19,9 +19,14 @@ class ORVELEXTLIB_EXPORT CryptedSettingsStorage : public XmlSettings
 {
     Q_OBJECT
 public:
+    /// The store of `organization` and `application` (user scope, or
+    /// `scope`), in the encrypted format, as the QSettings constructors of
+    /// the same shape.
+    ///@{
     CryptedSettingsStorage(const QString &organization, const QString &application, QObject *parent = nullptr);
     CryptedSettingsStorage(QSettings::Scope scope, const QString &organization, const QString &application,
                            QObject *parent = nullptr);
+    ///@}
     /// The store in `fileName`, in the encrypted format.
     explicit CryptedSettingsStorage(const QString &fileName, QObject *parent = nullptr);
     /// The user-scope store of the application's organization and name.
@@ -40,4 +45,4 @@ public:
     static QSettings::Format CRYPTED_FORMAT;
 };
 
-#endif // ORVEL_CRYPTO_CRYPTEDSETTINGSSTORAGE_H
+#endif // ORVELEXTLIB_CRYPTEDSETTINGSSTORAGE_H

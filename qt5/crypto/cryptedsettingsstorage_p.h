@@ -1,5 +1,5 @@
-#ifndef ORVEL_CRYPTO_CRYPTEDSETTINGSSTORAGE_P_H
-#define ORVEL_CRYPTO_CRYPTEDSETTINGSSTORAGE_P_H
+#ifndef ORVELEXTLIB_CRYPTEDSETTINGSSTORAGE_P_H
+#define ORVELEXTLIB_CRYPTEDSETTINGSSTORAGE_P_H
 
 // The encrypted file layout, shared by CryptedSettingsStorage and
 // CryptoDataManager::encryptStorage().
@@ -11,7 +11,7 @@
 namespace cryptedstore {
 
 /// Files shorter than this were not written by the format.
-constexpr int MIN_FILE_SIZE = 32;
+constexpr int MinFileSize = 32;
 /// No store comes near this; larger files are refused unread, as are
 /// documents that would uncompress to more.
 constexpr qint64 MAX_SIZE = qint64(1) << 30;
@@ -20,7 +20,7 @@ constexpr qint64 MAX_SIZE = qint64(1) << 30;
 /// then VMPC(key K, IV MD5(K), qCompress(xml)), then the last 8 bytes of K.
 QByteArray encode(const QByteArray &xml);
 
-/// The document inside `file` (at least MIN_FILE_SIZE bytes); empty when the
+/// The document inside `file` (at least MinFileSize bytes); empty when the
 /// compressed data is damaged.
 QByteArray decode(const QByteArray &file);
 
@@ -34,4 +34,4 @@ ORVELEXTLIB_AUTOTEST_EXPORT bool uncompress(const QByteArray &data, QByteArray &
 
 } // namespace cryptedstore
 
-#endif // ORVEL_CRYPTO_CRYPTEDSETTINGSSTORAGE_P_H
+#endif // ORVELEXTLIB_CRYPTEDSETTINGSSTORAGE_P_H

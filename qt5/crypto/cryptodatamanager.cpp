@@ -54,6 +54,14 @@ private:
     QSettings *m_settings;
 };
 
+void removeAllIn(QSettings *storage, const QString &group)
+{
+    const GroupScope scope(storage, group);
+    const QStringList keys = storage->allKeys();
+    for (const QString &key : keys)
+        storage->remove(key);
+}
+
 QBasicMutex defaultConfigMutex;
 
 } // namespace
@@ -117,18 +125,12 @@ void CryptoDataManager::removeLocalCertificate(const QSslCertificate &certificat
 
 void CryptoDataManager::removeAllCaCrtificates()
 {
-    const GroupScope group(m_storage, CA_CERTIFICATES_SECTION);
-    const QStringList keys = m_storage->allKeys();
-    for (const QString &key : keys)
-        m_storage->remove(key);
+    removeAllIn(m_storage, CA_CERTIFICATES_SECTION);
 }
 
 void CryptoDataManager::removeAllLoaclCrtificates()
 {
-    const GroupScope group(m_storage, LOCAL_CERTIFICATES_SECTION);
-    const QStringList keys = m_storage->allKeys();
-    for (const QString &key : keys)
-        m_storage->remove(key);
+    removeAllIn(m_storage, LOCAL_CERTIFICATES_SECTION);
 }
 
 QList<QSslCertificate> CryptoDataManager::caCertificates() const

@@ -1,5 +1,5 @@
-#ifndef ORVEL_CRYPTO_CRYPTODATAMANAGER_H
-#define ORVEL_CRYPTO_CRYPTODATAMANAGER_H
+#ifndef ORVELEXTLIB_CRYPTODATAMANAGER_H
+#define ORVELEXTLIB_CRYPTODATAMANAGER_H
 
 #include <orvelextlib_export.h>
 
@@ -57,13 +57,22 @@ public:
     /// Adds the certificates to "LS" under "certificate_<digest>"; entries
     /// already there stay.
     void setLocalCertificates(const QList<QSslCertificate> &certificates);
+    /// Stores the certificate in "CA" under "certificate_<digest>"; adding
+    /// it again changes nothing.
     void addCaCertificate(const QSslCertificate &certificate);
     /// Removes "certificate_<digest>" (not the positional keys of setCACertificates()).
     void removeCaCertificate(const QSslCertificate &certificate);
+    /// Stores the certificate in "LS" under "certificate_<digest>", or removes
+    /// that key.
+    ///@{
     void addLocalCertificate(const QSslCertificate &certificate);
     void removeLocalCertificate(const QSslCertificate &certificate);
+    ///@}
+    /// Remove every key of "CA", or of "LS".
+    ///@{
     void removeAllCaCrtificates();
     void removeAllLoaclCrtificates();
+    ///@}
 
     /// The CA certificates in the text order of their keys.
     QList<QSslCertificate> caCertificates() const;
@@ -74,14 +83,23 @@ public:
     /// The stored private key (DER, no pass phrase); a null key when there is
     /// none or it does not parse. A key stored without its algorithm is read as RSA.
     QSslKey privateKey() const;
+    /// Stores the key as DER without pass phrase ("key") and its algorithm
+    /// ("algorithm").
     void setPrivateKey(const QSslKey &key) const;
+    /// Removes "key" and "algorithm".
     void removePrivateKey() const;
 
+    /// The default user's name ("USER"/"defaultUser"); empty when none is stored.
+    ///@{
     QString defaultUser() const;
     void setDefaultUser(const QString &name);
-    /// Kept as plain text inside the store.
+    ///@}
+    /// The default user's password ("USER"/"defaultUserPassword"), kept as
+    /// plain text inside the store; empty when none is stored.
+    ///@{
     QString defaultUserPassword() const;
     void setDefaultUserPassword(const QString &password);
+    ///@}
 
     /// Writes pending changes to the file now.
     void forceSave();
@@ -112,4 +130,4 @@ private:
     QSettings *m_storage;
 };
 
-#endif // ORVEL_CRYPTO_CRYPTODATAMANAGER_H
+#endif // ORVELEXTLIB_CRYPTODATAMANAGER_H

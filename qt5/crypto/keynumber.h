@@ -1,5 +1,5 @@
-#ifndef ORVEL_CRYPTO_KEYNUMBER_H
-#define ORVEL_CRYPTO_KEYNUMBER_H
+#ifndef ORVELEXTLIB_KEYNUMBER_H
+#define ORVELEXTLIB_KEYNUMBER_H
 
 #include <orvelextlib_export.h>
 
@@ -25,9 +25,11 @@ public:
     KeyNumber();
     /// A copy of `bn`; the caller keeps `bn`. A null `bn` gives 0.
     explicit KeyNumber(const bignum_st *bn);
+    /// A copy with a number of its own.
     KeyNumber(const KeyNumber &other);
     /// Leaves `other` at 0.
     KeyNumber(KeyNumber &&other) noexcept;
+    /// The value `value`.
     explicit KeyNumber(const unsigned long long &value);
     /// `bytes` read as a little-endian number: the first byte is the least
     /// significant, missing high bytes count as zero (so a single byte 01 is 1).
@@ -36,12 +38,19 @@ public:
 
     /// Copies the value of `bn` (0 for a null `bn`).
     KeyNumber &operator=(const bignum_st *bn);
+    /// Copy assignment copies the value into the own number; move
+    /// assignment and swap exchange the numbers.
+    ///@{
     KeyNumber &operator=(const KeyNumber &other);
     KeyNumber &operator=(KeyNumber &&other) noexcept;
     void swap(KeyNumber &other) noexcept;
+    ///@}
 
+    /// Compare the values.
+    ///@{
     bool operator==(const KeyNumber &other) const;
     bool operator!=(const KeyNumber &other) const;
+    ///@}
 
     /// base^exponent mod modulus; 0 when the modulus is 0.
     static KeyNumber powAndMod(const KeyNumber &base, const KeyNumber &exponent, const KeyNumber &modulus);
@@ -51,8 +60,11 @@ public:
     /// The own BIGNUM, read-only; it stays owned by this object.
     const bignum_st *toBignum() const;
 
+    /// KeyNumber(value) and KeyNumber(bytes).
+    ///@{
     static KeyNumber fromInt(const unsigned long long &value);
     static KeyNumber fromByteArray(const QByteArray &bytes);
+    ///@}
 
     /// The little-endian byte form: 258 gives 02 01 00 00 00 00 00 00. Always
     /// at least 8 bytes; a value of more than 64 bits gives all its bytes
@@ -72,4 +84,4 @@ private:
 
 Q_DECLARE_METATYPE(KeyNumber)
 
-#endif // ORVEL_CRYPTO_KEYNUMBER_H
+#endif // ORVELEXTLIB_KEYNUMBER_H

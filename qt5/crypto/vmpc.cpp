@@ -6,12 +6,12 @@ namespace encrypt {
 
 namespace {
 
-constexpr int kMinLength = 16;
-constexpr int kMaxLength = 64;
+constexpr int MinLength = 16;
+constexpr int MaxLength = 64;
 
 bool usable(qint32 length, const QByteArray &bytes)
 {
-    return length >= kMinLength && length <= kMaxLength && bytes.size() >= length;
+    return length >= MinLength && length <= MaxLength && bytes.size() >= length;
 }
 
 // One pass of the key schedule: 768 rounds over `bytes` (of `length` bytes).
@@ -50,7 +50,7 @@ void VMPC::init()
 QByteArray VMPC::operator()(const QByteArray &key, QByteArray iv, const QByteArray &data)
 {
     m_keyLength = key.size();
-    if (m_keyLength < kMinLength || m_keyLength > kMaxLength || data.isEmpty())
+    if (m_keyLength < MinLength || m_keyLength > MaxLength || data.isEmpty())
         return data;
     m_key = key;
     m_iv = std::move(iv);

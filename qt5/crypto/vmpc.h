@@ -1,5 +1,5 @@
-#ifndef ORVEL_CRYPTO_VMPC_H
-#define ORVEL_CRYPTO_VMPC_H
+#ifndef ORVELEXTLIB_VMPC_H
+#define ORVELEXTLIB_VMPC_H
 
 #include <orvelextlib_export.h>
 
@@ -16,10 +16,14 @@ namespace encrypt {
 class ORVELEXTLIB_EXPORT VMPC
 {
 public:
+    /// No key, no IV, an all-zero permutation.
     VMPC();
     ~VMPC();
+    /// Copies take the key, the IV and the cipher state of the last call.
+    ///@{
     VMPC(const VMPC &) = default;
     VMPC &operator=(const VMPC &) = default;
+    ///@}
 
     /// Runs the key schedule on the stored key and IV: the permutation starts
     /// as the identity and gets one pass with the key, then one with the IV
@@ -46,4 +50,4 @@ private:
 
 } // namespace encrypt
 
-#endif // ORVEL_CRYPTO_VMPC_H
+#endif // ORVELEXTLIB_VMPC_H

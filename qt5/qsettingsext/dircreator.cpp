@@ -20,9 +20,6 @@ const QFileDevice::Permissions DirCreator::FILE_DEFAULT_ALL =
 extern Q_CORE_EXPORT int qt_ntfs_permission_lookup;
 #endif
 
-constexpr QFileDevice::Permissions DirCreator::DEFAULT_OWNER;
-constexpr QFileDevice::Permissions DirCreator::FILE_DEFAULT_OWNER;
-
 namespace {
 // Lets the permission change reach the access-control list on Windows; other
 // platforms apply permissions directly.

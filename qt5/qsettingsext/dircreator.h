@@ -11,13 +11,20 @@
 class ORVELEXTLIB_EXPORT DirCreator
 {
 public:
+    /// Directories: read, write and execute for the owner (0x7000).
     static constexpr QFileDevice::Permissions DEFAULT_OWNER =
         QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+    /// Directories: the same for owner and group (0x7070).
     static const QFileDevice::Permissions DEFAULT_GROUP;
+    /// Directories: the same for owner, group and others (0x7077); what the
+    /// library itself asks for.
     static const QFileDevice::Permissions DEFAULT_ALL;
+    /// Files: read and write for the owner (0x6000).
     static constexpr QFileDevice::Permissions FILE_DEFAULT_OWNER =
         QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    /// Files: the same for owner and group (0x6060).
     static const QFileDevice::Permissions FILE_DEFAULT_GROUP;
+    /// Files: the same for owner, group and others (0x6066).
     static const QFileDevice::Permissions FILE_DEFAULT_ALL;
 
     /// Makes sure that `path` exists, creating every missing level. Only a
@@ -28,6 +35,7 @@ public:
     static bool checkAndCreate(const QString &path,
                                const QFlags<QFileDevice::Permission> &permissions);
 
+    /// Everything is static.
     DirCreator() = delete;
 };
 

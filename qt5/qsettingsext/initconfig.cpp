@@ -16,11 +16,11 @@ const QString InitConfig::LOCALE = QStringLiteral("locale");
 
 namespace {
 // The product folder, Orvel, in lower case.
-const QLatin1String productFolder("orvel");
+const QLatin1String ProductFolder("orvel");
 } // namespace
 
 InitConfig::InitConfig(const QString &fileName)
-    : m_settings(new QSettings(fileName, QSettings::IniFormat))
+    : m_settings(fileName, QSettings::IniFormat)
 {
     DirCreator::checkAndCreate(workDir(), DirCreator::DEFAULT_ALL);
     DirCreator::checkAndCreate(loggerPath(), DirCreator::DEFAULT_ALL);
@@ -29,30 +29,23 @@ InitConfig::InitConfig(const QString &fileName)
     prepareReadmeFile();
 }
 
-InitConfig::~InitConfig()
-{
-    delete m_settings.data();
-}
+InitConfig::~InitConfig() = default;
 
 QVariant InitConfig::value(const QString &key, const QVariant &defaultValue) const
 {
-    if (!m_settings)
-        return defaultValue;
-    m_settings->sync();
-    return m_settings->value(key, defaultValue);
+    m_settings.sync();
+    return m_settings.value(key, defaultValue);
 }
 
 void InitConfig::setValue(const QString &key, const QVariant &value)
 {
-    if (!m_settings)
-        return;
-    m_settings->setValue(key, value);
-    m_settings->sync();
+    m_settings.setValue(key, value);
+    m_settings.sync();
 }
 
 QString InitConfig::workDir() const
 {
-    return value(WORK_DIR, SystemDirs::defaultWorkDir(productFolder)).toString();
+    return value(WORK_DIR, SystemDirs::defaultWorkDir(ProductFolder)).toString();
 }
 
 QString InitConfig::loggerPath() const

@@ -5,7 +5,6 @@
 
 #include <QLocale>
 #include <QMap>
-#include <QPointer>
 #include <QSettings>
 #include <QString>
 #include <QVariant>
@@ -31,14 +30,20 @@ public:
     static const QString IGNORE_LOGS;  ///< "ignoreLogs"; default: empty
     static const QString LOCALE;       ///< "locale"; default: the system locale's name
 
+    /// Opens the INI file `fileName` (which need not exist), creates the
+    /// working, log, versions and configuration directories and writes the
+    /// README. Failures are not reported: missing directories stay missing.
     explicit InitConfig(const QString &fileName);
+    /// Closes the settings, writing pending changes.
     virtual ~InitConfig();
 
     /// The working directory. Default on Windows: the all-users profile
     /// folder + "\orvel"; elsewhere "ALLUSERSPROFILE" (when set, else
     /// /var/lib) + "/orvel".
     virtual QString workDir() const;
+    /// The log directory: "logsDir", default workDir() + "/logs".
     virtual QString loggerPath() const;
+    /// The directory for run-time files: "runDir", default workDir() + "/run".
     virtual QString runPath() const;
     /// "keepLogsDays" as a number; 0 when it is not one.
     virtual int keepLogs() const;
@@ -48,6 +53,7 @@ public:
     virtual QString versionsPath() const;      ///< workDir() + "/versions"
     virtual QString translationsPath() const;  ///< workDir() + "/translations"
     virtual QString configPath() const;        ///< workDir() + "/.config"
+    /// The language: the locale named by "locale", default the system locale.
     virtual QLocale locale() const;
     /// Stores the locale's name under "locale"; the file is written at once.
     virtual void setlocale(const QLocale &locale);
@@ -62,7 +68,8 @@ public:
 
 private:
     Q_DISABLE_COPY(InitConfig)
-    QPointer<QSettings> m_settings;
+    // value() re-reads the file, through QSettings' non-const sync().
+    mutable QSettings m_settings;
 };
 
 #endif // ORVELEXTLIB_INITCONFIG_H

@@ -19,23 +19,23 @@ QSettings::Format JsonSettings::_jsonFormat = QSettings::registerFormat(
     QStringLiteral("json"), JsonSettings::readJsonFile, JsonSettings::writeJsonFile, Qt::CaseSensitive);
 
 namespace {
-const QLatin1String jsonMarker("@JSON:");
-const QLatin1String byteArrayMarker("@QByteArray:");
-const QLatin1String sizeKey("size");
+const QLatin1String JsonMarker("@JSON:");
+const QLatin1String ByteArrayMarker("@QByteArray:");
+const QLatin1String SizeKey("size");
 
 // Elements an array may be padded with (null for indices without an entry);
 // a sparser group is written as an object, which keeps the same keys.
-constexpr int maxArrayPadding = 1024;
+constexpr int MaxArrayPadding = 1024;
 
 // The marked string forms of the values that JSON cannot hold as they are.
 QVariant leafValue(const QVariant &value)
 {
     switch (value.userType()) {
     case QMetaType::QVariantMap:
-        return QString(jsonMarker
+        return QString(JsonMarker
                        + QString::fromUtf8(QJsonDocument::fromVariant(value).toJson(QJsonDocument::Compact)));
     case QMetaType::QByteArray:
-        return QString(byteArrayMarker + QLatin1String(value.toByteArray().toHex()));
+        return QString(ByteArrayMarker + QLatin1String(value.toByteArray().toHex()));
     default:
         return value;
     }
@@ -77,7 +77,7 @@ int arrayIndex(const QString &key)
 // -1 for an object.
 int arraySize(const QVariantMap &group)
 {
-    const auto sizeEntry = group.constFind(sizeKey);
+    const auto sizeEntry = group.constFind(SizeKey);
     if (sizeEntry == group.constEnd() || sizeEntry->userType() == QMetaType::QVariantMap)
         return -1;
     switch (sizeEntry->userType()) {
@@ -96,7 +96,7 @@ int arraySize(const QVariantMap &group)
     if (!ok || count < 0 || count > std::numeric_limits<int>::max() || count != std::floor(count))
         return -1;
     const int size = int(count);
-    if (size - (group.size() - 1) > maxArrayPadding)
+    if (size - (group.size() - 1) > MaxArrayPadding)
         return -1;
     for (auto it = group.constBegin(); it != group.constEnd(); ++it) {
         if (it != sizeEntry) {
@@ -162,7 +162,7 @@ void readValue(ReadState &state, QString &prefix, const QJsonValue &value)
     switch (value.type()) {
     case QJsonValue::Array: {
         const QJsonArray array = value.toArray();
-        prefix.append(sizeKey);
+        prefix.append(SizeKey);
         prefix.append(QLatin1Char('/'));
         storeValue(state, prefix, array.size());
         for (int i = 0; i < array.size(); ++i) {
@@ -185,14 +185,14 @@ void readValue(ReadState &state, QString &prefix, const QJsonValue &value)
     }
     case QJsonValue::String: {
         const QString text = value.toString();
-        if (text.startsWith(jsonMarker)) {
+        if (text.startsWith(JsonMarker)) {
             QJsonParseError error;
             const QJsonDocument document =
-                QJsonDocument::fromJson(text.midRef(jsonMarker.size()).toUtf8(), &error);
+                QJsonDocument::fromJson(text.midRef(JsonMarker.size()).toUtf8(), &error);
             if (error.error == QJsonParseError::NoError)
                 storeValue(state, prefix, document.toVariant());
-        } else if (text.startsWith(byteArrayMarker)) {
-            storeValue(state, prefix, QByteArray::fromHex(text.midRef(byteArrayMarker.size()).toLatin1()));
+        } else if (text.startsWith(ByteArrayMarker)) {
+            storeValue(state, prefix, QByteArray::fromHex(text.midRef(ByteArrayMarker.size()).toLatin1()));
         } else {
             storeValue(state, prefix, text);
         }
@@ -215,31 +215,32 @@ void readValue(ReadState &state, QString &prefix, const QJsonValue &value)
 }
 } // namespace
 
+// The constructors without a format use _jsonFormat; all of them end in one of
+// the two that hand their arguments to QSettings.
 JsonSettings::JsonSettings(const QString &organization, const QString &application, QObject *parent)
-    : QSettings(_jsonFormat, QSettings::UserScope, organization, application, parent)
+    : JsonSettings(_jsonFormat, organization, application, parent)
 {
 }
 
 JsonSettings::JsonSettings(QSettings::Scope scope, const QString &organization,
                            const QString &application, QObject *parent)
-    : QSettings(_jsonFormat, scope, organization, application, parent)
+    : JsonSettings(_jsonFormat, scope, organization, application, parent)
 {
 }
 
 JsonSettings::JsonSettings(const QString &fileName, QObject *parent)
-    : QSettings(fileName, _jsonFormat, parent)
+    : JsonSettings(_jsonFormat, fileName, parent)
 {
 }
 
 JsonSettings::JsonSettings(QObject *parent)
-    : QSettings(_jsonFormat, QSettings::UserScope, QCoreApplication::organizationName(),
-                QCoreApplication::applicationName(), parent)
+    : JsonSettings(_jsonFormat, parent)
 {
 }
 
 JsonSettings::JsonSettings(QSettings::Format format, const QString &organization,
                            const QString &application, QObject *parent)
-    : QSettings(format, QSettings::UserScope, organization, application, parent)
+    : JsonSettings(format, QSettings::UserScope, organization, application, parent)
 {
 }
 
@@ -255,8 +256,8 @@ JsonSettings::JsonSettings(QSettings::Format format, const QString &fileName, QO
 }
 
 JsonSettings::JsonSettings(QSettings::Format format, QObject *parent)
-    : QSettings(format, QSettings::UserScope, QCoreApplication::organizationName(),
-                QCoreApplication::applicationName(), parent)
+    : JsonSettings(format, QCoreApplication::organizationName(),
+                   QCoreApplication::applicationName(), parent)
 {
 }
 
@@ -295,7 +296,7 @@ bool JsonSettings::writeJsonFile(QIODevice &device, const QSettings::SettingsMap
     // would lose every setting. Keys are checked before the tree is built,
     // which recurses once per component.
     for (auto it = map.constBegin(); it != map.constEnd(); ++it) {
-        if (SettingsReadLimits::keyComponentCount(it.key()) > SettingsReadLimits::maxDepth) {
+        if (SettingsReadLimits::keyComponentCount(it.key()) > SettingsReadLimits::MaxDepth) {
             qCritical() << SettingsReadLimits::nestedTooDeeplyText();
             return false;
         }
@@ -317,7 +318,7 @@ bool JsonSettings::writeJsonFile(QIODevice &device, const QSettings::SettingsMap
     ReadState state{nullptr, SettingsReadLimits::keyBudget(json.size())};
     QString prefix;
     readValue(state, prefix, root);
-    if (state.maxLevel > SettingsReadLimits::maxDepth) {
+    if (state.maxLevel > SettingsReadLimits::MaxDepth) {
         qCritical() << SettingsReadLimits::nestedTooDeeplyText();
         return false;
     }

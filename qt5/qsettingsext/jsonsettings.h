@@ -25,19 +25,27 @@ class ORVELEXTLIB_EXPORT JsonSettings : public QSettings
 {
     Q_OBJECT
 public:
+    /// The store of `organization` and `application` (user scope, or
+    /// `scope`), in the JSON format, as the QSettings constructors of the
+    /// same shape.
+    ///@{
     JsonSettings(const QString &organization, const QString &application, QObject *parent = nullptr);
     JsonSettings(QSettings::Scope scope, const QString &organization, const QString &application,
                  QObject *parent = nullptr);
+    ///@}
     /// The store in `fileName`, in the JSON format.
     explicit JsonSettings(const QString &fileName, QObject *parent = nullptr);
     /// The user-scope store of the application's organization and name.
     explicit JsonSettings(QObject *parent = nullptr);
+    /// The same four stores in `format`.
+    ///@{
     JsonSettings(QSettings::Format format, const QString &organization, const QString &application,
                  QObject *parent = nullptr);
     JsonSettings(QSettings::Format format, QSettings::Scope scope, const QString &organization,
                  const QString &application, QObject *parent = nullptr);
     JsonSettings(QSettings::Format format, const QString &fileName, QObject *parent = nullptr);
     explicit JsonSettings(QSettings::Format format, QObject *parent = nullptr);
+    ///@}
 
     /// The identifier of the JSON format, registered at library load
     /// (QSettings::InvalidFormat if Qt had no room left for it).
@@ -65,6 +73,7 @@ protected:
     /// which is empty or ends with "/"; `prefix` is the same on return.
     static void processReadValue(QString &prefix, QSettings::SettingsMap &map, const QVariant &value);
 
+    /// The identifier of the JSON format, as jsonFormat() returns it.
     static QSettings::Format _jsonFormat;
 };
 

@@ -12,11 +12,11 @@
 namespace SettingsReadLimits {
 
 // Deeper nesting is refused; it matches the nesting limit of Qt's JSON parser.
-constexpr int maxDepth = 1024;
+constexpr int MaxDepth = 1024;
 
 // The longest element name, in characters: Qt's XML reader refuses longer
 // ones, so the writer must not write them.
-constexpr int maxNameLength = 4096;
+constexpr int MaxNameLength = 4096;
 
 // The key characters allowed in a map read from `inputSize` characters of
 // input: a fixed allowance for small files plus a multiple of the size.

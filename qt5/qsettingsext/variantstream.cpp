@@ -86,7 +86,7 @@ QVariant refuse(QDataStream &stream)
 
 QVariant loadValue(QDataStream &stream, int depth)
 {
-    if (depth > SettingsReadLimits::maxDepth)
+    if (depth > SettingsReadLimits::MaxDepth)
         return refuse(stream);
     QIODevice *device = stream.device();
     const qint64 start = device->pos();

@@ -9,11 +9,12 @@ struct CharRange
     char16_t last;
 };
 
-// Generated from the XML 1.0 (fourth edition) tables BaseChar, Ideographic,
-// CombiningChar, Digit and Extender, as Qt's QXmlStreamReader applies them;
-// checked against expat for every BMP code unit.
+// The name characters of XML 1.0 (fourth edition, Appendix B: BaseChar,
+// Ideographic, CombiningChar, Digit, Extender) as Qt's QXmlStreamReader
+// applies them. scripts/xmlnametables.py regenerates both tables from expat,
+// which applies the same set.
 // Name start characters above U+007F.
-const CharRange nameStartRanges[] = {
+const CharRange NameStartRanges[] = {
     {0x00C0, 0x00D6}, {0x00D8, 0x00F6}, {0x00F8, 0x0131}, {0x0134, 0x013E}, {0x0141, 0x0148},
     {0x014A, 0x017E}, {0x0180, 0x01C3}, {0x01CD, 0x01F0}, {0x01F4, 0x01F5}, {0x01FA, 0x0217},
     {0x0250, 0x02A8}, {0x02BB, 0x02C1}, {0x0386, 0x0386}, {0x0388, 0x038A}, {0x038C, 0x038C},
@@ -58,7 +59,7 @@ const CharRange nameStartRanges[] = {
 };
 
 // Further name characters above U+007F (digits, combining marks, extenders).
-const CharRange nameRestRanges[] = {
+const CharRange NameRestRanges[] = {
     {0x00B7, 0x00B7}, {0x02D0, 0x02D1}, {0x0300, 0x0345}, {0x0360, 0x0361}, {0x0387, 0x0387},
     {0x0483, 0x0486}, {0x0591, 0x05A1}, {0x05A3, 0x05B9}, {0x05BB, 0x05BD}, {0x05BF, 0x05BF},
     {0x05C1, 0x05C2}, {0x05C4, 0x05C4}, {0x0640, 0x0640}, {0x064B, 0x0652}, {0x0660, 0x0669},
@@ -137,14 +138,14 @@ bool XmlNameCodec::isNameStartChar(char16_t c)
 {
     if (c < 0x80)
         return isAsciiLetter(c) || c == u'_';
-    return inRanges(nameStartRanges, c);
+    return inRanges(NameStartRanges, c);
 }
 
 bool XmlNameCodec::isNameChar(char16_t c)
 {
     if (c < 0x80)
         return isAsciiLetter(c) || c == u'_' || c == u'-' || c == u'.' || (c >= u'0' && c <= u'9');
-    return inRanges(nameStartRanges, c) || inRanges(nameRestRanges, c);
+    return inRanges(NameStartRanges, c) || inRanges(NameRestRanges, c);
 }
 
 QString XmlNameCodec::encode(const QString &component)

@@ -8,8 +8,8 @@
 #include <vector>
 
 namespace {
-const char declaration[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
-const QLatin1String rootName("xml-settings");
+const char Declaration[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+const QLatin1String RootName("xml-settings");
 
 // A stretch of character data between two tags.
 struct Run
@@ -163,8 +163,8 @@ void appendComponent(QString &key, const char *name, int length)
 
 bool XmlPlainReader::read(const QByteArray &xml, QSettings::SettingsMap &result)
 {
-    const int declarationLength = int(sizeof(declaration) - 1);
-    if (!xml.startsWith(QByteArray::fromRawData(declaration, declarationLength)))
+    const int declarationLength = int(sizeof(Declaration) - 1);
+    if (!xml.startsWith(QByteArray::fromRawData(Declaration, declarationLength)))
         return false;
     const char *const begin = xml.constData();
     const char *const end = begin + xml.size();
@@ -235,7 +235,7 @@ bool XmlPlainReader::read(const QByteArray &xml, QSettings::SettingsMap &result)
             continue;
         }
 
-        if (p == end || !isNameStart(uchar(*p)) || rootClosed || open.size() >= size_t(SettingsReadLimits::maxDepth))
+        if (p == end || !isNameStart(uchar(*p)) || rootClosed || open.size() >= size_t(SettingsReadLimits::MaxDepth))
             return false;
         const char *name = p;
         while (p < end && isNameChar(uchar(*p)))
@@ -252,9 +252,9 @@ bool XmlPlainReader::read(const QByteArray &xml, QSettings::SettingsMap &result)
         OpenElement element;
         element.name = name;
         element.nameLength = int(p - name) - (empty ? 2 : 1);
-        if (element.nameLength > SettingsReadLimits::maxNameLength)
+        if (element.nameLength > SettingsReadLimits::MaxNameLength)
             return false; // bytes, at least as many as characters: the other reader decides
-        if (QLatin1String(name, element.nameLength) != rootName)
+        if (QLatin1String(name, element.nameLength) != RootName)
             appendComponent(key, name, element.nameLength);
         element.keyLength = key.size();
         open.push_back(element);
@@ -263,12 +263,6 @@ bool XmlPlainReader::read(const QByteArray &xml, QSettings::SettingsMap &result)
     }
     if (!rootClosed)
         return false;
-
-    if (result.isEmpty()) {
-        result.swap(map);
-    } else {
-        for (auto it = map.constBegin(); it != map.constEnd(); ++it)
-            result.insert(it.key(), it.value());
-    }
+    result.swap(map);
     return true;
 }

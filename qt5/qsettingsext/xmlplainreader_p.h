@@ -11,12 +11,15 @@
 // attributes whose names are ASCII, text in UTF-8 with the five predefined
 // entities, indentation with blanks, tabs and line feeds.
 //
-// Within that form it gives the same entries as XmlSettings' reading loop
-// over QXmlStreamReader (keys with escapes decoded, the raw text of every
-// value as a QString). Anything else (comments, CDATA, character references,
-// carriage returns, other encodings, non-ASCII names, any error) makes it
-// give up without touching `map`, and the caller reads the document with
-// QXmlStreamReader, which also reports the errors.
+// Within that form it replaces `map` with the entries that XmlSettings'
+// reading loop over QXmlStreamReader gives (keys with escapes decoded, the
+// raw text of every value as a QString). Anything else (comments, CDATA,
+// character references, carriage returns, other encodings, non-ASCII names,
+// any error) makes it give up without touching `map`, and the caller reads
+// the document with QXmlStreamReader, which also reports the errors.
+//
+// It exists for speed: with QXmlStreamReader alone, loading a store of
+// 10,000 keys takes over twice the time of Qt's INI format (settings_bench).
 class ORVELEXTLIB_AUTOTEST_EXPORT XmlPlainReader
 {
 public:

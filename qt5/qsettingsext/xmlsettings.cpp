@@ -19,13 +19,13 @@
 QSettings::Format XmlSettings::_xmlFormat = QSettings::InvalidFormat;
 
 namespace {
-const QLatin1String rootName("xml-settings");
+const QLatin1String RootName("xml-settings");
 
 // The reader ignores elements of the root's name wherever they stand, so a
 // key component of that name is written with its first letter escaped.
 QString elementName(const QString &component)
 {
-    if (component == rootName)
+    if (component == RootName)
         return QStringLiteral("_x0078_ml-settings");
     return XmlNameCodec::encode(component);
 }
@@ -83,16 +83,16 @@ struct TreeShape
 
 void measure(const QVariantMap &tree, int level, qint64 prefixLength, TreeShape &shape)
 {
-    if (level > SettingsReadLimits::maxDepth) {
+    if (level > SettingsReadLimits::MaxDepth) {
         shape.tooDeep = true;
         return;
     }
     // An escape takes 7 characters: shorter components cannot exceed the limit.
-    constexpr int safeLength = SettingsReadLimits::maxNameLength / 7;
+    constexpr int safeLength = SettingsReadLimits::MaxNameLength / 7;
     for (auto it = tree.constBegin(); it != tree.constEnd() && !shape.tooDeep; ++it) {
         const qint64 keyLength = prefixLength + it.key().size();
         if (it.key().size() > safeLength
-            && elementName(it.key()).size() > SettingsReadLimits::maxNameLength)
+            && elementName(it.key()).size() > SettingsReadLimits::MaxNameLength)
             shape.nameTooLong = true;
         const QVariantMap *group = asGroup(it.value());
         if (group && !group->isEmpty())
@@ -114,31 +114,32 @@ struct OpenElement
 };
 } // namespace
 
+// The constructors without a format use _xmlFormat; all of them end in one of
+// the two that hand their arguments to QSettings.
 XmlSettings::XmlSettings(const QString &organization, const QString &application, QObject *parent)
-    : QSettings(_xmlFormat, QSettings::UserScope, organization, application, parent)
+    : XmlSettings(_xmlFormat, organization, application, parent)
 {
 }
 
 XmlSettings::XmlSettings(QSettings::Scope scope, const QString &organization,
                          const QString &application, QObject *parent)
-    : QSettings(_xmlFormat, scope, organization, application, parent)
+    : XmlSettings(_xmlFormat, scope, organization, application, parent)
 {
 }
 
 XmlSettings::XmlSettings(const QString &fileName, QObject *parent)
-    : QSettings(fileName, _xmlFormat, parent)
+    : XmlSettings(_xmlFormat, fileName, parent)
 {
 }
 
 XmlSettings::XmlSettings(QObject *parent)
-    : QSettings(_xmlFormat, QSettings::UserScope, QCoreApplication::organizationName(),
-                QCoreApplication::applicationName(), parent)
+    : XmlSettings(_xmlFormat, parent)
 {
 }
 
 XmlSettings::XmlSettings(QSettings::Format format, const QString &organization,
                          const QString &application, QObject *parent)
-    : QSettings(format, QSettings::UserScope, organization, application, parent)
+    : XmlSettings(format, QSettings::UserScope, organization, application, parent)
 {
 }
 
@@ -154,8 +155,8 @@ XmlSettings::XmlSettings(QSettings::Format format, const QString &fileName, QObj
 }
 
 XmlSettings::XmlSettings(QSettings::Format format, QObject *parent)
-    : QSettings(format, QSettings::UserScope, QCoreApplication::organizationName(),
-                QCoreApplication::applicationName(), parent)
+    : XmlSettings(format, QCoreApplication::organizationName(),
+                  QCoreApplication::applicationName(), parent)
 {
 }
 
@@ -231,7 +232,7 @@ QByteArray XmlSettings::writeXmlData(const QSettings::SettingsMap &map)
     // would lose every setting. Keys are checked before the tree is built,
     // which recurses once per component.
     for (auto it = map.constBegin(); it != map.constEnd(); ++it) {
-        if (SettingsReadLimits::keyComponentCount(it.key()) >= SettingsReadLimits::maxDepth) {
+        if (SettingsReadLimits::keyComponentCount(it.key()) >= SettingsReadLimits::MaxDepth) {
             qCritical() << SettingsReadLimits::nestedTooDeeplyText();
             return QByteArray();
         }
@@ -254,7 +255,7 @@ QByteArray XmlSettings::writeXmlData(const QSettings::SettingsMap &map)
     QXmlStreamWriter writer(&xml);
     writer.setAutoFormatting(true);
     writer.writeStartDocument();
-    writer.writeStartElement(rootName);
+    writer.writeStartElement(RootName);
     if (!tree.isEmpty())
         processWriteKey(tree, writer);
     writer.writeEndElement();
@@ -299,7 +300,7 @@ void XmlSettings::processReadKey(QSettings::SettingsMap &map, QXmlStreamReader &
                      << reader.isStandaloneDocument();
             break;
         case QXmlStreamReader::StartElement: {
-            if (open.size() >= SettingsReadLimits::maxDepth) {
+            if (open.size() >= SettingsReadLimits::MaxDepth) {
                 reader.raiseError(SettingsReadLimits::nestedTooDeeplyText());
                 break;
             }
@@ -307,7 +308,7 @@ void XmlSettings::processReadKey(QSettings::SettingsMap &map, QXmlStreamReader &
                 open.last().hasChildren = true;
             const QStringRef name = reader.name();
             OpenElement element;
-            if (name != rootName) {
+            if (name != RootName) {
                 if (!key.isEmpty())
                     key.append(QLatin1Char('/'));
                 XmlNameCodec::appendDecoded(key, name);

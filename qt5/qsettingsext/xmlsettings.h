@@ -34,19 +34,28 @@ class ORVELEXTLIB_EXPORT XmlSettings : public QSettings
 {
     Q_OBJECT
 public:
+    /// The store of `organization` and `application` (user scope, or
+    /// `scope`), in the XML format, as the QSettings constructors of the same
+    /// shape.
+    ///@{
     XmlSettings(const QString &organization, const QString &application, QObject *parent = nullptr);
     XmlSettings(QSettings::Scope scope, const QString &organization, const QString &application,
                 QObject *parent = nullptr);
+    ///@}
     /// The store in `fileName`, in the XML format.
     explicit XmlSettings(const QString &fileName, QObject *parent = nullptr);
     /// The user-scope store of the application's organization and name.
     explicit XmlSettings(QObject *parent = nullptr);
+    /// The same four stores in `format`, for derived formats that register
+    /// a format of their own.
+    ///@{
     XmlSettings(QSettings::Format format, const QString &organization, const QString &application,
                 QObject *parent = nullptr);
     XmlSettings(QSettings::Format format, QSettings::Scope scope, const QString &organization,
                 const QString &application, QObject *parent = nullptr);
     XmlSettings(QSettings::Format format, const QString &fileName, QObject *parent = nullptr);
     explicit XmlSettings(QSettings::Format format, QObject *parent = nullptr);
+    ///@}
 
     /// Registers the format (extension "xml") with QSettings. Only the first
     /// successful call registers; later ones keep the identifier (Qt has room
@@ -75,8 +84,10 @@ protected:
     /// memory, exactly as readXmlFile() reads it from a device (same result,
     /// same failure and log); writeXmlData() returns the bytes that
     /// writeXmlFile() would write, empty where it refuses. Both are reentrant.
+    ///@{
     static bool readXmlData(const QByteArray &xml, QSettings::SettingsMap &map);
     static QByteArray writeXmlData(const QSettings::SettingsMap &map);
+    ///@}
 
     /// The reading loop behind readXmlFile(): reads tokens until the end or
     /// an error and stores every value element in `map`.
@@ -89,13 +100,17 @@ protected:
     /// Returns whether the tree changed.
     static bool processSettingsMap(const QStringList &path, const QVariant &value,
                                    QMap<QString, QVariant> &tree);
-    /// The value encoding and its inverse.
+    /// The value encoding (the text of a value element) and its inverse; a
+    /// text that no marker fits is read back as a string.
+    ///@{
     static QString variantToString(const QVariant &value);
     static QVariant stringToVariant(const QString &text);
+    ///@}
     /// Splits the arguments of "@Rect(", "@Size(", "@Point(" texts; `index`
     /// is the position of the "(".
     static QStringList splitArgs(const QString &text, int index);
 
+    /// The identifier of the XML format, as xmlFormat() returns it.
     static QSettings::Format _xmlFormat;
 };
 

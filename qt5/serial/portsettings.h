@@ -16,16 +16,24 @@
 class ORVELEXTLIB_EXPORT PortSettings
 {
 public:
+    /// No port name (so not valid), 115200 baud, 8 data bits, no parity,
+    /// one stop bit, no flow control.
     PortSettings() = default;
+    /// Copies and moves take all six fields.
+    ///@{
     PortSettings(const PortSettings &other) = default;
     PortSettings(PortSettings &&other) noexcept = default;
     PortSettings &operator=(const PortSettings &other) = default;
     PortSettings &operator=(PortSettings &&other) noexcept = default;
+    void swap(PortSettings &other) noexcept;
+    ///@}
     ~PortSettings() = default;
 
     /// True when the port name is not empty.
     Q_REQUIRED_RESULT bool isValid() const { return !m_portName.isEmpty(); }
 
+    /// The fields, read and set unchanged.
+    ///@{
     QString portName() const { return m_portName; }
     void setPortName(const QString &portName) { m_portName = portName; }
 
@@ -46,12 +54,13 @@ public:
         return static_cast<QSerialPort::FlowControl>(m_flowControl);
     }
     void setFlowControl(const QSerialPort::FlowControl &flowControl) { m_flowControl = bitsOf(flowControl); }
+    ///@}
 
-    /// Compares all six fields.
+    /// Compare all six fields.
+    ///@{
     bool operator==(const PortSettings &other) const;
     bool operator!=(const PortSettings &other) const { return !(*this == other); }
-
-    void swap(PortSettings &other) noexcept;
+    ///@}
 
 private:
     // The enumerations do not cover every value a port takes (230400 baud,
@@ -76,6 +85,7 @@ private:
     qint32 m_flowControl = QSerialPort::NoFlowControl;
 };
 
+/// Swaps two settings (for std::swap and generic code).
 inline void swap(PortSettings &a, PortSettings &b) noexcept
 {
     a.swap(b);

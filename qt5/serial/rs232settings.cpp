@@ -9,16 +9,16 @@ const QString RS232Settings::PORT_STOPBIT = QStringLiteral("stopBit");
 
 namespace {
 // The entries of one record.
-const QString groupEntry = QStringLiteral("group");
-const QString keyEntry = QStringLiteral("key");
-const QString valueEntry = QStringLiteral("value");
+const QString GroupEntry = QStringLiteral("group");
+const QString KeyEntry = QStringLiteral("key");
+const QString ValueEntry = QStringLiteral("value");
 
 QVariant record(const QString &group, const QString &key, const QVariant &value)
 {
     QMap<QString, QVariant> map;
-    map.insert(groupEntry, group);
-    map.insert(keyEntry, key);
-    map.insert(valueEntry, value);
+    map.insert(GroupEntry, group);
+    map.insert(KeyEntry, key);
+    map.insert(ValueEntry, value);
     return map;
 }
 
@@ -84,8 +84,6 @@ RS232Settings::RS232Settings(const QString &section)
     : m_section(section)
 {
 }
-
-RS232Settings::~RS232Settings() = default;
 
 QString RS232Settings::portName() const
 {
@@ -177,12 +175,12 @@ void RS232Settings::setList(const QList<QVariant> &records)
 
 bool RS232Settings::setValue(const QMap<QString, QVariant> &record)
 {
-    const auto group = record.constFind(groupEntry);
+    const auto group = record.constFind(GroupEntry);
     if (group == record.constEnd() || group->toString() != m_section)
         return false;
 
-    const QString key = record.value(keyEntry).toString();
-    const QString value = record.value(valueEntry).toString();
+    const QString key = record.value(KeyEntry).toString();
+    const QString value = record.value(ValueEntry).toString();
     if (key == PORT_NAME)
         m_settings.setPortName(value);
     else if (key == PORT_BAUDRATE)

@@ -27,12 +27,17 @@ public:
     static const QString PORT_DATABITS;     ///< "dataBits"
     static const QString PORT_STOPBIT;      ///< "stopBit"
 
+    /// Settings of the section `section`, at the PortSettings defaults.
     explicit RS232Settings(const QString &section);
-    ~RS232Settings() override;
 
+    /// The section name that records must carry in "group".
+    ///@{
     QString section() const { return m_section; }
     void setSection(const QString &section) { m_section = section; }
+    ///@}
 
+    /// The IRs232Settings operations, on the held PortSettings.
+    ///@{
     QString portName() const override;
     void setPortName(const QString &portName) override;
     QSerialPort::BaudRate baudrate() const override;
@@ -47,6 +52,7 @@ public:
     void setStopBits(QSerialPort::StopBits stopBits) override;
     PortSettings portSettings() const override;
     void setPortSettings(const PortSettings &settings) override;
+    ///@}
 
     /// The six records, in the order port name, baud rate, flow control,
     /// parity, data bits, stop bits.

@@ -23,7 +23,7 @@ bool isLineBreaks(const QByteArray &data)
 } // namespace
 
 QStompClientPrivate::QStompClientPrivate(QStompClient *q)
-    : textCodec(QTextCodec::codecForName("utf-8"))
+    : textCodec(stompUtf8Codec())
     , q_ptr(q)
 {
 }
@@ -33,12 +33,13 @@ void QStompClientPrivate::makeConnections()
     Q_Q(QStompClient);
     if (!socket)
         return;
-    QObject::connect(socket, SIGNAL(connected()), q, SIGNAL(socketConnected()));
-    QObject::connect(socket, SIGNAL(disconnected()), q, SIGNAL(socketDisconnected()));
-    QObject::connect(socket, SIGNAL(stateChanged(QAbstractSocket::SocketState)), q,
-                     SIGNAL(socketStateChanged(QAbstractSocket::SocketState)));
-    QObject::connect(socket, SIGNAL(error(QAbstractSocket::SocketError)), q,
-                     SIGNAL(socketError(QAbstractSocket::SocketError)));
+    QObject::connect(socket, &QWebSocket::connected, q, &QStompClient::socketConnected);
+    QObject::connect(socket, &QWebSocket::disconnected, q, &QStompClient::socketDisconnected);
+    QObject::connect(socket, &QWebSocket::stateChanged, q, &QStompClient::socketStateChanged);
+    QObject::connect(socket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), q,
+                     QOverload<QAbstractSocket::SocketError>::of(&QStompClient::socketError));
+    // The private slots have no member function to point at: hosts see these
+    // connections to the named slots.
     QObject::connect(socket, SIGNAL(binaryMessageReceived(QByteArray)), q,
                      SLOT(_q_socketReadyRead(QByteArray)));
     QObject::connect(socket, SIGNAL(textMessageReceived(QString)), q,
@@ -159,17 +160,8 @@ quint32 QStompClientPrivate::findMessageBytes()
 
         // Header end and line break, as QStompFrame::parse() decides them.
         if (headerEnd < 0) {
-            const int p1 = headerEndLf.find(frameBuffer, frameStart);
-            const int p2 = headerEndCrLf.find(frameBuffer, frameStart);
-            const int r1 = p1 < 0 ? -1 : p1 - frameStart;
-            const int r2 = p2 < 0 ? -1 : p2 - frameStart;
-            if (r1 > 0 && (r2 < 0 || r1 < r2)) {
-                headerEnd = p1;
-                lineBreakSize = 1;
-            } else if (r2 > 0 && (r1 < 0 || r1 > r2)) {
-                headerEnd = p2;
-                lineBreakSize = 2;
-            }
+            lineBreakSize = stompHeaderEnd(frameStart, headerEndLf.find(frameBuffer, frameStart),
+                                           headerEndCrLf.find(frameBuffer, frameStart), &headerEnd);
         }
 
         // A frame with a "content-length" ends after its body and one more
@@ -257,7 +249,7 @@ void QStompClientPrivate::_q_socketReadyRead(const QByteArray &data)
 
     if (!got)
         return;
-    qCDebug(STOMP_LOGGER).noquote() << QStompClient::tr("%1 bytes recieved").arg(data.size());
+    qCDebug(STOMP_LOGGER).noquote() << QStringLiteral("%1 bytes recieved").arg(data.size());
     emit q->frameReceived();
 }
 
@@ -512,7 +504,7 @@ void QStompClient::sendFrame(const QStompRequestFrame &frame)
         qCWarning(STOMP_LOGGER, "QStomp: Invalid frame not sent!");
         return;
     }
-    qCDebug(STOMP_LOGGER).noquote() << tr("Send %1 bytes").arg(bytes.size());
+    qCDebug(STOMP_LOGGER).noquote() << QStringLiteral("Send %1 bytes").arg(bytes.size());
 
     // A text message carries valid UTF-8 only, and QString ends at a NUL:
     // frames that would change that way go out as binary messages.

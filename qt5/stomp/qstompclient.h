@@ -37,11 +37,14 @@ class ORVELEXTLIB_EXPORT QStompClient : public QObject
 {
     Q_OBJECT
 public:
+    /// Extra header entries of a command; they come first on the wire, and an
+    /// entry the command sets itself (same key in any case) gets its value.
     typedef QList<QPair<QByteArray, QByteArray>> HeaderList;
 
     /// The default limit of buffered bytes of one incomplete frame.
     static constexpr int DefaultFrameBufferLimit = 8 * 1024 * 1024;
 
+    /// A client without a socket, sending bodies in UTF-8.
     explicit QStompClient(QObject *parent = nullptr);
     /// Does not close the socket (a socket the client created dies with it).
     ~QStompClient() override;
@@ -52,41 +55,68 @@ public:
                        const QSslConfiguration &config = QSslConfiguration::defaultConfiguration());
     /// Uses `socket` (may be null) without opening, closing or re-parenting it.
     void setSocket(QWebSocket *socket);
+    /// The socket in use; null without one (also once it was destroyed).
     QWebSocket *socket() const;
+    /// The socket's state; UnconnectedState without a socket.
     QAbstractSocket::SocketState socketState() const;
+    /// The socket's last error; UnknownSocketError without a socket.
     QAbstractSocket::SocketError socketError() const;
+    /// The socket's error text; "No socket" without a socket.
     QString socketErrorString() const;
 
     /// Name of the codec for outgoing SEND bodies ("UTF-8" by default).
     QByteArray contentEncoding() const;
+    /// Sets the codec for outgoing SEND bodies by name; a name Qt does not
+    /// know leaves no codec, and bodies then go out as UTF-8 without a
+    /// "content-encoding" header.
     void setContentEncoding(const QByteArray &name);
+    /// Sets the codec for outgoing SEND bodies; the client does not own it.
     void setContentEncoding(const QTextCodec *codec);
 
     /// Most bytes of one incomplete frame kept while waiting for the rest.
     int frameBufferLimit() const;
+    /// Sets frameBufferLimit(); a negative value counts as 0.
     void setFrameBufferLimit(int bytes);
 
+    /// The number of received frames waiting in the queue.
     int framesAvailable() const;
     /// Removes and returns the oldest frame; an invalid frame when there is none.
     QStompResponseFrame fetchFrame();
     /// Returns all frames, oldest first, and empties the queue.
     QList<QStompResponseFrame> fetchAllFrames();
 
+    /// Sends CONNECT: "login" and "passcode" when `user` is not empty, then
+    /// "accept-version" 1.2, "host" and "heart-beat" (`heartBeat` as
+    /// "first,second" in milliseconds), with an empty body.
     void login(const QByteArray &host, QPair<int, int> heartBeat = qMakePair(0, 0),
                const QByteArray &user = QByteArray(), const QByteArray &password = QByteArray());
+    /// Sends DISCONNECT with an empty body; the socket stays open.
     void logout();
+    /// Sends SEND: `headers`, "content-encoding" (the client's codec),
+    /// "destination", `body` encoded with the codec and its "content-length",
+    /// and "transaction" when `transactionId` is not null.
     void send(const QByteArray &destination, const QString &body,
               const QByteArray &transactionId = QByteArray(), const HeaderList &headers = HeaderList());
+    /// Sends SUBSCRIBE: `headers`, "destination", "id" (also when empty) and
+    /// "ack" ("auto" when `autoAck`, else "client"), with an empty body.
     void subscribe(const QByteArray &destination, bool autoAck, const QByteArray &id = QByteArray(),
                    const HeaderList &headers = HeaderList());
+    /// Sends UNSUBSCRIBE: `headers` and "id", with an empty body.
     void unsubscribe(const QByteArray &id, const HeaderList &headers = HeaderList());
+    /// Send BEGIN, COMMIT or ABORT: `headers` and "transaction", with an empty body.
+    ///@{
     void begin(const QByteArray &transactionId, const HeaderList &headers = HeaderList());
     void commit(const QByteArray &transactionId, const HeaderList &headers = HeaderList());
     void abort(const QByteArray &transactionId, const HeaderList &headers = HeaderList());
+    ///@}
+    /// Send ACK or NACK: `headers`, "id", and "transaction" when
+    /// `transactionId` is not null, with an empty body.
+    ///@{
     void ack(const QByteArray &id, const QByteArray &transactionId = QByteArray(),
              const HeaderList &headers = HeaderList());
     void nack(const QByteArray &id, const QByteArray &transactionId = QByteArray(),
               const HeaderList &headers = HeaderList());
+    ///@}
     /// Sends the frame followed by NUL and LF as a text message, or as a
     /// binary message when its bytes are not valid UTF-8 or hold a NUL (a
     /// text message would change them). Invalid frames are not sent.
@@ -95,10 +125,15 @@ public:
     void sendHeartBeat();
 
 signals:
+    /// Forwarded from the socket's connected(), disconnected(),
+    /// error(QAbstractSocket::SocketError) and stateChanged(); the way socket
+    /// failures reach the host.
+    ///@{
     void socketConnected();
     void socketDisconnected();
     void socketError(QAbstractSocket::SocketError error);
     void socketStateChanged(QAbstractSocket::SocketState state);
+    ///@}
     /// Once per incoming message that yielded at least one valid frame.
     void frameReceived();
     /// An incoming message of 1 to 3 bytes whose first byte is LF (while no

@@ -5,14 +5,6 @@
 
 #include <cstring>
 
-// The command words, in the order of the protocol's command list.
-const QList<QByteArray> stompCommandList = {
-    QByteArrayLiteral("ABORT"),   QByteArrayLiteral("ACK"),         QByteArrayLiteral("BEGIN"),
-    QByteArrayLiteral("COMMIT"),  QByteArrayLiteral("CONNECT"),     QByteArrayLiteral("DISCONNECT"),
-    QByteArrayLiteral("CONNECTED"), QByteArrayLiteral("MESSAGE"),   QByteArrayLiteral("SEND"),
-    QByteArrayLiteral("SUBSCRIBE"), QByteArrayLiteral("UNSUBSCRIBE"), QByteArrayLiteral("RECEIPT"),
-    QByteArrayLiteral("ERROR"),   QByteArrayLiteral("NACK"),        QByteArrayLiteral("STOMP")};
-
 Q_LOGGING_CATEGORY(STOMP_LOGGER, "stomp")
 
 const QTextCodec *stompUtf8Codec()
@@ -21,13 +13,52 @@ const QTextCodec *stompUtf8Codec()
     return codec;
 }
 
+namespace {
+const char *const RequestWords[] = {nullptr, "CONNECT", "STOMP", "SEND", "SUBSCRIBE", "UNSUBSCRIBE",
+                                    "BEGIN", "COMMIT", "ABORT", "ACK", "NACK", "DISCONNECT"};
+const char *const ResponseWords[] = {nullptr, "CONNECTED", "MESSAGE", "RECEIPT", "ERROR"};
+} // namespace
+
+const QStompCommandWords StompRequestWords(RequestWords);
+const QStompCommandWords StompResponseWords(ResponseWords);
+
+int QStompCommandWords::typeOf(const char *line, int size) const
+{
+    for (int type = 1; type < m_count; ++type) {
+        if (std::strlen(m_words[type]) == size_t(size)
+            && std::memcmp(m_words[type], line, size_t(size)) == 0)
+            return type;
+    }
+    return 0;
+}
+
 bool isStompCommand(const char *data, int size)
 {
-    for (const QByteArray &command : stompCommandList) {
-        if (command.size() == size && std::memcmp(command.constData(), data, size_t(size)) == 0)
-            return true;
+    return StompRequestWords.typeOf(data, size) != 0 || StompResponseWords.typeOf(data, size) != 0;
+}
+
+QByteArray QStompCommandWords::serialise(const QStompFrame &frame, int type) const
+{
+    if (!frame.isValid() || type == 0)
+        return QByteArray();
+    if (type < 0 || type >= m_count)
+        return frame.QStompFrame::toByteArray();
+    return QByteArray(m_words[type]) + '\n' + frame.QStompFrame::toByteArray();
+}
+
+int stompHeaderEnd(int start, int lf, int crlf, int *end)
+{
+    const int p1 = lf < 0 ? -1 : lf - start;
+    const int p2 = crlf < 0 ? -1 : crlf - start;
+    if (p1 > 0 && (p2 < 0 || p1 < p2)) {
+        *end = lf;
+        return 1;
     }
-    return false;
+    if (p2 > 0 && (p1 < 0 || p1 > p2)) {
+        *end = crlf;
+        return 2;
+    }
+    return 0;
 }
 
 namespace {
@@ -55,10 +86,7 @@ QStompFrame::QStompFrame(QStompFramePrivate *d)
 QStompFrame::QStompFrame(const QStompFrame &other, QStompFramePrivate *d)
     : d_ptr(d)
 {
-    d->valid = other.d_ptr->valid;
-    d->header = other.d_ptr->header;
-    d->body = other.d_ptr->body;
-    d->textCodec = other.d_ptr->textCodec;
+    *d_ptr = *other.d_ptr;
 }
 
 QStompFrame::~QStompFrame()
@@ -68,12 +96,7 @@ QStompFrame::~QStompFrame()
 
 QStompFrame &QStompFrame::operator=(const QStompFrame &other)
 {
-    if (this != &other) {
-        d_ptr->valid = other.d_ptr->valid;
-        d_ptr->header = other.d_ptr->header;
-        d_ptr->body = other.d_ptr->body;
-        d_ptr->textCodec = other.d_ptr->textCodec;
-    }
+    *d_ptr = *other.d_ptr;
     return *this;
 }
 
@@ -101,29 +124,19 @@ QByteArray QStompFrame::toByteArray() const
 bool QStompFrame::parse(const QByteArray &frame)
 {
     Q_D(QStompFrame);
-    // The earlier of the first "\n\n" and the first "\r\n\r\n" ends the header
-    // block; one at index 0 (a frame that starts with an empty line) never counts.
     const int p1 = frame.indexOf("\n\n");
     // Only a "\r\n\r\n" that starts before p1 can matter, so the body need
     // not be searched.
     const int p2 = p1 < 0 ? frame.indexOf("\r\n\r\n")
                           : QByteArray::fromRawData(frame.constData(), p1 + 3).indexOf("\r\n\r\n");
-    int headerEnd;
-    bool crlf;
-    if (p1 > 0 && (p2 < 0 || p1 < p2)) {
-        headerEnd = p1;
-        crlf = false;
-    } else if (p2 > 0 && (p1 < 0 || p1 > p2)) {
-        headerEnd = p2;
-        crlf = true;
-    } else {
+    int headerEnd = 0;
+    const int lineBreak = stompHeaderEnd(0, p1, p2, &headerEnd);
+    if (lineBreak == 0)
         return false;
-    }
-    const int bodyStart = headerEnd + (crlf ? 4 : 2);
-    d->body = frame.mid(bodyStart);
+    d->body = frame.mid(headerEnd + 2 * lineBreak);
 
     QByteArray block = frame.left(headerEnd);
-    if (crlf)
+    if (lineBreak == 2)
         block.replace("\r\n", "\n");
     const QList<QByteArray> lines = block.split('\n');
     for (int number = 0; number < lines.size(); ++number) {

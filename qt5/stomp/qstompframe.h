@@ -27,9 +27,12 @@ ORVELEXTLIB_EXPORT const QLoggingCategory &STOMP_LOGGER();
 class ORVELEXTLIB_EXPORT QStompFrame
 {
 public:
+    /// Header entries (key, value) in wire order; duplicates allowed.
     typedef QList<QPair<QByteArray, QByteArray>> HeaderList;
 
+    /// Deletes the private record.
     virtual ~QStompFrame();
+    /// Copies validity, header list, body and codec (a subclass's type stays).
     QStompFrame &operator=(const QStompFrame &other);
 
     /// The frame without its NUL terminator: headers in list order as
@@ -44,14 +47,20 @@ public:
     /// Returns false when the line has no ':'.
     virtual bool parseHeaderLine(const QByteArray &line, int number);
 
+    /// Whether the frame is usable; an invalid frame serialises to nothing.
     Q_REQUIRED_RESULT bool isValid() const;
+    /// Overrides the validity; header and body setters never change it.
     void setValid(bool valid);
 
+    /// A copy of the header list.
     HeaderList header() const;
+    /// Replaces the whole header list.
     void setHeaderValues(const HeaderList &values);
+    /// Whether any entry has `key`.
     bool headerHasKey(const QByteArray &key) const;
     /// Value of the first entry with `key`; a null byte array if there is none.
     QByteArray headerValue(const QByteArray &key) const;
+    /// The values of all entries with `key`, in list order.
     QList<QByteArray> allHeaderValues(const QByteArray &key) const;
     /// One key per case-insensitive name, as first stored, in order of first appearance.
     QList<QByteArray> headerKeys() const;
@@ -60,20 +69,28 @@ public:
     /// Replaces the value of the first entry with `key` (key and position
     /// stay), or appends an entry.
     void setHeaderValue(const QByteArray &key, const QByteArray &value);
+    /// Removes the first entry with `key`.
     void removeHeaderValue(const QByteArray &key);
+    /// Removes every entry with `key`.
     void removeAllHeaderValues(const QByteArray &key);
 
+    /// Whether there is a "content-length" header.
     bool hasContentLength() const;
     /// "content-length" as a decimal number; 0 when absent or not a number.
     unsigned int contentLength() const;
+    /// Sets "content-length" to `length` in decimal.
     void setContentLength(unsigned int length);
 
+    /// Whether there is a "content-type" header.
     bool hasContentType() const;
     /// The media type of "content-type" without parameters; null when absent or empty.
     QByteArray contentType() const;
+    /// Sets "content-type" to `type`.
     void setContentType(const QByteArray &type);
 
+    /// Whether there is a "content-encoding" header.
     bool hasContentEncoding() const;
+    /// The "content-encoding" value; null when absent.
     QByteArray contentEncoding() const;
     /// Sets "content-encoding" and the codec for body() and setBody(). A name
     /// Qt has no codec for is written, but the text body then uses UTF-8.
@@ -83,6 +100,7 @@ public:
 
     /// The body decoded with the frame's codec (UTF-8 by default).
     QString body() const;
+    /// The body bytes as they are.
     QByteArray rawBody() const;
     /// Encodes `text` with the frame's codec and sets "content-length".
     void setBody(const QString &text);
@@ -90,9 +108,14 @@ public:
     void setRawBody(const QByteArray &bytes);
 
 protected:
+    /// For subclasses: takes ownership of `d`; the frame is valid, with an
+    /// empty header list and body and the UTF-8 codec.
     explicit QStompFrame(QStompFramePrivate *d);
+    /// For subclasses' copies: takes ownership of `d` and copies validity,
+    /// header list, body and codec from `other`.
     QStompFrame(const QStompFrame &other, QStompFramePrivate *d);
 
+    /// The private record, owned; never shared between frames.
     QStompFramePrivate *d_ptr;
 
 private:

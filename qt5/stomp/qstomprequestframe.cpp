@@ -1,13 +1,11 @@
 #include "qstomprequestframe.h"
-#include "qstomprequestframe_p.h"
+#include "qstompframe_p.h"
 
-namespace {
-// Command words by RequestType value; index 0 has none.
-const char *const requestWords[] = {nullptr,  "CONNECT", "STOMP",  "SEND",
-                                    "SUBSCRIBE", "UNSUBSCRIBE", "BEGIN", "COMMIT",
-                                    "ABORT",  "ACK",     "NACK",   "DISCONNECT"};
-const int requestWordCount = int(sizeof(requestWords) / sizeof(requestWords[0]));
-} // namespace
+class QStompRequestFramePrivate : public QStompFramePrivate
+{
+public:
+    QStompRequestFrame::RequestType type = QStompRequestFrame::RequestInvalid;
+};
 
 QStompRequestFrame::QStompRequestFrame()
     : QStompFrame(new QStompRequestFramePrivate)
@@ -28,31 +26,20 @@ QStompRequestFrame::QStompRequestFrame(const QByteArray &frame)
 }
 
 QStompRequestFrame::QStompRequestFrame(const QStompRequestFrame &other)
-    : QStompFrame(other, new QStompRequestFramePrivate)
+    : QStompFrame(other, new QStompRequestFramePrivate(*other.d_func()))
 {
-    Q_D(QStompRequestFrame);
-    d->type = other.d_func()->type;
 }
-
-QStompRequestFrame::~QStompRequestFrame() = default;
 
 QStompRequestFrame &QStompRequestFrame::operator=(const QStompRequestFrame &other)
 {
-    Q_D(QStompRequestFrame);
-    QStompFrame::operator=(other);
-    d->type = other.d_func()->type;
+    *d_func() = *other.d_func();
     return *this;
 }
 
 QByteArray QStompRequestFrame::toByteArray() const
 {
     Q_D(const QStompRequestFrame);
-    if (!d->valid || d->type == RequestInvalid)
-        return QByteArray();
-    const int type = int(d->type);
-    if (type < 0 || type >= requestWordCount)
-        return QStompFrame::toByteArray();
-    return QByteArray(requestWords[type]) + '\n' + QStompFrame::toByteArray();
+    return StompRequestWords.serialise(*this, d->type);
 }
 
 bool QStompRequestFrame::parseHeaderLine(const QByteArray &line, int number)
@@ -60,13 +47,11 @@ bool QStompRequestFrame::parseHeaderLine(const QByteArray &line, int number)
     Q_D(QStompRequestFrame);
     if (number != 0)
         return QStompFrame::parseHeaderLine(line, number);
-    for (int type = 1; type < requestWordCount; ++type) {
-        if (line == requestWords[type]) {
-            d->type = RequestType(type);
-            return true;
-        }
-    }
-    return false;
+    const int type = StompRequestWords.typeOf(line.constData(), line.size());
+    if (type == 0)
+        return false;
+    d->type = RequestType(type);
+    return true;
 }
 
 void QStompRequestFrame::setType(RequestType type)

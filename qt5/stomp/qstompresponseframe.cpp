@@ -1,11 +1,11 @@
 #include "qstompresponseframe.h"
-#include "qstompresponseframe_p.h"
+#include "qstompframe_p.h"
 
-namespace {
-// Command words by ResponseType value; index 0 has none.
-const char *const responseWords[] = {nullptr, "CONNECTED", "MESSAGE", "RECEIPT", "ERROR"};
-const int responseWordCount = int(sizeof(responseWords) / sizeof(responseWords[0]));
-} // namespace
+class QStompResponseFramePrivate : public QStompFramePrivate
+{
+public:
+    QStompResponseFrame::ResponseType type = QStompResponseFrame::ResponseInvalid;
+};
 
 QStompResponseFrame::QStompResponseFrame()
     : QStompFrame(new QStompResponseFramePrivate)
@@ -26,31 +26,20 @@ QStompResponseFrame::QStompResponseFrame(const QByteArray &frame)
 }
 
 QStompResponseFrame::QStompResponseFrame(const QStompResponseFrame &other)
-    : QStompFrame(other, new QStompResponseFramePrivate)
+    : QStompFrame(other, new QStompResponseFramePrivate(*other.d_func()))
 {
-    Q_D(QStompResponseFrame);
-    d->type = other.d_func()->type;
 }
-
-QStompResponseFrame::~QStompResponseFrame() = default;
 
 QStompResponseFrame &QStompResponseFrame::operator=(const QStompResponseFrame &other)
 {
-    Q_D(QStompResponseFrame);
-    QStompFrame::operator=(other);
-    d->type = other.d_func()->type;
+    *d_func() = *other.d_func();
     return *this;
 }
 
 QByteArray QStompResponseFrame::toByteArray() const
 {
     Q_D(const QStompResponseFrame);
-    if (!d->valid || d->type == ResponseInvalid)
-        return QByteArray();
-    const int type = int(d->type);
-    if (type < 0 || type >= responseWordCount)
-        return QStompFrame::toByteArray();
-    return QByteArray(responseWords[type]) + '\n' + QStompFrame::toByteArray();
+    return StompResponseWords.serialise(*this, d->type);
 }
 
 bool QStompResponseFrame::parseHeaderLine(const QByteArray &line, int number)
@@ -58,13 +47,11 @@ bool QStompResponseFrame::parseHeaderLine(const QByteArray &line, int number)
     Q_D(QStompResponseFrame);
     if (number != 0)
         return QStompFrame::parseHeaderLine(line, number);
-    for (int type = 1; type < responseWordCount; ++type) {
-        if (line == responseWords[type]) {
-            d->type = ResponseType(type);
-            return true;
-        }
-    }
-    return false;
+    const int type = StompResponseWords.typeOf(line.constData(), line.size());
+    if (type == 0)
+        return false;
+    d->type = ResponseType(type);
+    return true;
 }
 
 void QStompResponseFrame::setType(ResponseType type)

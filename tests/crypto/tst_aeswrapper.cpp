@@ -39,7 +39,7 @@ QByteArray opensslEcb(const QByteArray &key, const QByteArray &data, bool encryp
 // One block through the core, in place; `rounds` receives the key setup's answer.
 QByteArray coreBlock(const QByteArray &key, const QByteArray &in, bool encrypt, int &rounds)
 {
-    quint32 schedule[AES_MAX_SCHEDULE_WORDS];
+    quint32 schedule[AesMaxScheduleWords];
     const auto *k = reinterpret_cast<const quint8 *>(key.constData());
     const int bits = key.size() * 8;
     rounds = encrypt ? aesKeySetupEncrypt(schedule, k, bits) : aesKeySetupDecrypt(schedule, k, bits);
@@ -109,7 +109,7 @@ private slots:
     void unsupportedKeySizeGivesNoRounds()
     {
         const quint8 key[64] = {};
-        quint32 schedule[AES_MAX_SCHEDULE_WORDS];
+        quint32 schedule[AesMaxScheduleWords];
         for (const int bits : {0, 64, 127, 129, 160, 224, 255, 512}) {
             QCOMPARE(aesKeySetupEncrypt(schedule, key, bits), 0);
             QCOMPARE(aesKeySetupDecrypt(schedule, key, bits), 0);
