@@ -85,6 +85,8 @@ RS232Settings::RS232Settings(const QString &section)
 {
 }
 
+RS232Settings::~RS232Settings() = default;
+
 QString RS232Settings::portName() const
 {
     return m_settings.portName();

@@ -29,6 +29,8 @@ public:
 
     /// Settings of the section `section`, at the PortSettings defaults.
     explicit RS232Settings(const QString &section);
+    /// Out of line, so the class's vtable and destructor stay in the library.
+    ~RS232Settings() override;
 
     /// The section name that records must carry in "group".
     ///@{

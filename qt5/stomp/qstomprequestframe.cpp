@@ -30,6 +30,8 @@ QStompRequestFrame::QStompRequestFrame(const QStompRequestFrame &other)
 {
 }
 
+QStompRequestFrame::~QStompRequestFrame() = default;
+
 QStompRequestFrame &QStompRequestFrame::operator=(const QStompRequestFrame &other)
 {
     *d_func() = *other.d_func();

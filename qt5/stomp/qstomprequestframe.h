@@ -44,6 +44,8 @@ public:
     /// Copies the whole frame, type included.
     ///@{
     QStompRequestFrame(const QStompRequestFrame &other);
+    /// Out of line, so the class's vtable and destructor stay in the library.
+    ~QStompRequestFrame() override;
     QStompRequestFrame &operator=(const QStompRequestFrame &other);
     ///@}
 

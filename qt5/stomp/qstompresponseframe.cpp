@@ -30,6 +30,8 @@ QStompResponseFrame::QStompResponseFrame(const QStompResponseFrame &other)
 {
 }
 
+QStompResponseFrame::~QStompResponseFrame() = default;
+
 QStompResponseFrame &QStompResponseFrame::operator=(const QStompResponseFrame &other)
 {
     *d_func() = *other.d_func();

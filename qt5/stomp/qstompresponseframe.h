@@ -32,6 +32,8 @@ public:
     QStompResponseFrame(const QStompResponseFrame &other);
     QStompResponseFrame &operator=(const QStompResponseFrame &other);
     ///@}
+    /// Out of line, so the class's vtable and destructor stay in the library.
+    ~QStompResponseFrame() override;
 
     /// The command line, then the base serialisation; empty when not valid or untyped.
     QByteArray toByteArray() const override;
