@@ -347,7 +347,7 @@ void HttpFileLoaderPrivate::bodyArrived(QNetworkReply *reply)
         reply->skip(reply->bytesAvailable());
         return;
     }
-    if (!stream || stream->reply != reply || stream->failed)
+    if (stream->reply != reply || stream->failed)
         return;
     notePeakUnread(reply->bytesAvailable());
     if (!writeBody(reply, stream->part, 0, stream->total, stream->written)) {

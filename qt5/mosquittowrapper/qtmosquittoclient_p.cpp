@@ -355,10 +355,6 @@ void QtMosquittoClientPrivate::on_disconnect(int)
     emit disconnected();
 }
 
-void QtMosquittoClientPrivate::on_publish(int)
-{
-}
-
 void QtMosquittoClientPrivate::on_message(const struct mosquitto_message *message)
 {
     const NoCancellation guard;
@@ -366,20 +362,4 @@ void QtMosquittoClientPrivate::on_message(const struct mosquitto_message *messag
     m_lastTopic = msg.topic();
     if (msg.isValid())
         emit recieved(msg);
-}
-
-void QtMosquittoClientPrivate::on_subscribe(int, int, const int *)
-{
-}
-
-void QtMosquittoClientPrivate::on_unsubscribe(int)
-{
-}
-
-void QtMosquittoClientPrivate::on_log(int, const char *)
-{
-}
-
-void QtMosquittoClientPrivate::on_error()
-{
 }

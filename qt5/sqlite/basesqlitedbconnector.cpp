@@ -347,9 +347,7 @@ QString BaseSqliteDbConnector::password() const
     return QString();
 }
 
-bool BaseSqliteDbConnector::processMetadataState(EMetadataState state, QString &error)
+bool BaseSqliteDbConnector::processMetadataState(EMetadataState, QString &)
 {
-    Q_UNUSED(state)
-    Q_UNUSED(error)
     return false;
 }
