@@ -9,6 +9,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QScopedPointer>
 
 class QtMosquittoClientPrivate;
 
@@ -72,7 +73,7 @@ protected:
     virtual void prepareMqttDisconnect() = 0;
 
     /// Null when the subclass asked for none.
-    QtMosquittoClientPrivate *binding() const { return m_binding; }
+    QtMosquittoClientPrivate *binding() const { return m_binding.data(); }
     /// Hands credentials, proxy, in-flight limit, protocol, retry and (async)
     /// reconnect delay to the binding, then connects, blocking or not.
     /// Returns the connect call's result.
@@ -80,7 +81,7 @@ protected:
 
 private:
     MosquittoConfig m_config;
-    QtMosquittoClientPrivate *m_binding = nullptr;
+    QScopedPointer<QtMosquittoClientPrivate> m_binding;
 
     Q_DISABLE_COPY(QtMosquittoClientBase)
 };
