@@ -121,17 +121,15 @@ void HttpFileLoaderPrivate::createManager(bool acceptTlsErrors)
 {
     Q_Q(HttpFileLoader);
     manager = new QNetworkAccessManager(q);
-    QObject::connect(manager, SIGNAL(authenticationRequired(QNetworkReply*,QAuthenticator*)), q,
-                     SLOT(authenticationRequired(QNetworkReply*,QAuthenticator*)));
-    QObject::connect(manager, SIGNAL(finished(QNetworkReply*)), q,
-                     SLOT(finished(QNetworkReply*)));
-    QObject::connect(manager,
-                     SIGNAL(proxyAuthenticationRequired(QNetworkProxy,QAuthenticator*)), q,
-                     SLOT(proxyAuthenticationRequired(QNetworkProxy,QAuthenticator*)));
-    if (acceptTlsErrors) {
-        QObject::connect(manager, SIGNAL(sslErrors(QNetworkReply*,QList<QSslError>)), q,
-                         SLOT(onSslErrors(QNetworkReply*,QList<QSslError>)));
-    }
+    QObject::connect(manager, &QNetworkAccessManager::authenticationRequired, q,
+                     &HttpFileLoader::authenticationRequired);
+    QObject::connect(manager, &QNetworkAccessManager::finished, q,
+                     qOverload<QNetworkReply *>(&HttpFileLoader::finished));
+    QObject::connect(manager, &QNetworkAccessManager::proxyAuthenticationRequired, q,
+                     &HttpFileLoader::proxyAuthenticationRequired);
+    if (acceptTlsErrors)
+        QObject::connect(manager, &QNetworkAccessManager::sslErrors, q,
+                         &HttpFileLoader::onSslErrors);
 }
 
 void HttpFileLoaderPrivate::deleteTimersAndManager()
@@ -449,14 +447,15 @@ QPointer<QThread> HttpFileLoader::download(const QString &url, const QString &fi
     auto *loader = new HttpFileLoader(url, fileName, blockSize, receiver, finishedSlot,
                                       progressSlot);
     auto *thread = new AbstractWorkerThread(loader, nullptr);
-    connect(loader, SIGNAL(finished(QString)), thread, SLOT(quit()), Qt::QueuedConnection);
+    connect(loader, qOverload<QString>(&HttpFileLoader::finished), thread, &QThread::quit,
+            Qt::QueuedConnection);
     if (receiver) {
         if (finishedSlot)
             connect(loader, SIGNAL(finished(QString)), receiver, finishedSlot);
         if (progressSlot)
             connect(loader, SIGNAL(progress(QString,int)), receiver, progressSlot);
     }
-    connect(thread, SIGNAL(finished()), thread, SLOT(deleteLater()));
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
     thread->start(QThread::InheritPriority);
     return thread;
 }
@@ -484,11 +483,11 @@ bool HttpFileLoader::doStart()
     d->timeoutTimer = new QTimer(this);
     d->timeoutTimer->setInterval(d->timing.requestTimeout);
     d->timeoutTimer->setSingleShot(true);
-    connect(d->timeoutTimer, SIGNAL(timeout()), this, SLOT(downloadTimeout()));
+    connect(d->timeoutTimer, &QTimer::timeout, this, &HttpFileLoader::downloadTimeout);
 
     d->restartTimer = new QTimer(this);
     d->restartTimer->setSingleShot(true);
-    connect(d->restartTimer, SIGNAL(timeout()), this, SLOT(download()));
+    connect(d->restartTimer, &QTimer::timeout, this, qOverload<>(&HttpFileLoader::download));
 
     download();
     return true;
