@@ -176,7 +176,7 @@ void HttpFileLoaderPrivate::retryOrGiveUp(int delayMs, bool plainFirst)
 
 void HttpFileLoaderPrivate::headerError(QNetworkReply *reply)
 {
-    qCWarning(lcHfl) << HttpFileLoader::tr("Http headers parsing error") << url;
+    qCWarning(lcHfl) << QStringLiteral("Http headers parsing error") << url;
     qCWarning(lcHfl) << reply->rawHeaderPairs();
     reply->close();
     reply->deleteLater();
@@ -197,7 +197,7 @@ void HttpFileLoaderPrivate::complete()
     // Rename keeps the data where it is; copy only when that is impossible.
     if (!QFile::rename(part, fileName)) {
         if (!QFile::copy(part, fileName)) {
-            qCWarning(lcHfl) << HttpFileLoader::tr("%1 copying error").arg(fileName);
+            qCWarning(lcHfl) << QStringLiteral("%1 copying error").arg(fileName);
             emit q->finished(QString());
             return;
         }
@@ -438,11 +438,11 @@ QPointer<QThread> HttpFileLoader::download(const QString &url, const QString &fi
 {
     qCDebug(lcHfl) << url;
     if (url.isEmpty() || fileName.isEmpty()) {
-        qCWarning(lcHfl) << tr("Invalid fileName or url: %1 - %2").arg(fileName, url);
+        qCWarning(lcHfl) << QStringLiteral("Invalid fileName or url: %1 - %2").arg(fileName, url);
         return nullptr;
     }
     if (!DirCreator::checkAndCreate(QFileInfo(fileName).absolutePath(), DirCreator::DEFAULT_ALL))
-        qWarning() << tr("Target directory creation error");
+        qWarning() << QStringLiteral("Target directory creation error");
 
     auto *loader = new HttpFileLoader(url, fileName, blockSize, receiver, finishedSlot,
                                       progressSlot);
@@ -510,7 +510,7 @@ void HttpFileLoader::download()
 {
     Q_D(HttpFileLoader);
     if (!d->manager || !d->timeoutTimer) {
-        qCCritical(lcHfl) << tr("QNetworkAccessManager is null");
+        qCCritical(lcHfl) << QStringLiteral("QNetworkAccessManager is null");
         d->emitFailure(true);
         return;
     }
@@ -520,7 +520,7 @@ void HttpFileLoader::download()
     ++d->attempts;
     const qint64 offset = calcOffset();
     // The URL goes in last: it may itself contain "%1".
-    qCDebug(lcHfl) << tr("Attempt #%1. Offcet = %2. BlockSize = %3. URL = %4")
+    qCDebug(lcHfl) << QStringLiteral("Attempt #%1. Offcet = %2. BlockSize = %3. URL = %4")
                           .arg(d->attempts)
                           .arg(offset)
                           .arg(d->blockSize)
@@ -570,7 +570,7 @@ void HttpFileLoader::onSslErrors(QNetworkReply *reply, QList<QSslError> errors)
 void HttpFileLoader::authenticationRequired(QNetworkReply *reply, QAuthenticator *authenticator)
 {
     Q_D(HttpFileLoader);
-    qCWarning(lcHfl) << tr("AUTHENTICATION_REQUIRED!") << d->url;
+    qCWarning(lcHfl) << QStringLiteral("AUTHENTICATION_REQUIRED!") << d->url;
     if (!reply || !authenticator)
         return;
     if (d->timeoutTimer)
@@ -598,10 +598,10 @@ void HttpFileLoader::finished(QNetworkReply *reply)
         stream.reset();
     if (d->timeoutTimer)
         d->timeoutTimer->stop();
-    qCDebug(lcHfl) << tr("BLOCK FINISHED") << d->url;
+    qCDebug(lcHfl) << QStringLiteral("BLOCK FINISHED") << d->url;
 
     if (!reply) {
-        qCCritical(lcHfl) << tr("Reply is null object") << d->url;
+        qCCritical(lcHfl) << QStringLiteral("Reply is null object") << d->url;
         d->retryOrGiveUp(d->timing.retryDelay);
         return;
     }
@@ -719,7 +719,7 @@ void HttpFileLoader::downloadTimeout()
     if (!d->manager || !d->timeoutTimer)
         return;
     d->timeoutTimer->stop();
-    qCWarning(lcHfl) << tr("DOWNLOAD TIMEOUT") << d->url;
+    qCWarning(lcHfl) << QStringLiteral("DOWNLOAD TIMEOUT") << d->url;
     d->currentReply = nullptr;
     d->stream.reset();
     d->heldBody.clear();

@@ -100,15 +100,12 @@ void BaseSqliteDbConnectorPrivate::logOpenError(const QSqlError &error) const
     // The layout stays that of every open error; the password itself never
     // reaches a log.
     const QString password = database.password().isEmpty() ? QString() : QStringLiteral("***");
-    qCritical().nospace() << loglist(QStringList{
-        BaseSqliteDbConnector::tr("Database {"),
-        database.hostName() + QLatin1Char(':') + QString::number(database.port())
-            + QStringLiteral("//") + database.databaseName(),
-        database.userName(),
-        password,
-        database.driverName(),
-        BaseSqliteDbConnector::tr("} opening error: "),
-        error.databaseText()});
+    qCritical().nospace() << loglist(
+        QStringList { QStringLiteral("Database {"),
+                      database.hostName() + QLatin1Char(':') + QString::number(database.port())
+                          + QStringLiteral("//") + database.databaseName(),
+                      database.userName(), password, database.driverName(),
+                      QStringLiteral("} opening error: "), error.databaseText() });
 }
 
 BaseSqliteDbConnector::EDbVersionState
@@ -259,7 +256,7 @@ void BaseSqliteDbConnector::init()
     Q_D(BaseSqliteDbConnector);
     const QString path = dbFilePath();
     if (!DirCreator::checkAndCreate(QFileInfo(path).absolutePath(), DirCreator::DEFAULT_ALL)) {
-        qCritical().noquote() << tr("Can't create the database directory");
+        qCritical().noquote() << QStringLiteral("Can't create the database directory");
         return;
     }
 
