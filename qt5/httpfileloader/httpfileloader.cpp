@@ -26,7 +26,7 @@ QBasicMutex defaultTimingMutex;
 HttpFileLoader::Timing defaultTimingValue;
 
 // Set on a reply that grew past what the loader could use and was aborted.
-const char oversizedProperty[] = "_hfl_oversized";
+const char OversizedProperty[] = "_hfl_oversized";
 
 HttpFileLoader::Timing sanitized(HttpFileLoader::Timing timing)
 {
@@ -322,7 +322,7 @@ bool HttpFileLoaderPrivate::startStream(QNetworkReply *reply)
 
 void HttpFileLoaderPrivate::bodyArrived(QNetworkReply *reply)
 {
-    if (reply != currentReply || reply->property(oversizedProperty).toBool())
+    if (reply != currentReply || reply->property(OversizedProperty).toBool())
         return;
     if (!stream && !startStream(reply)) {
         // Qt's buffer is bounded and must be emptied for the reply to go
@@ -544,9 +544,9 @@ void HttpFileLoader::download()
     // A body longer than anything the loader would write is cut off, so a
     // server cannot make it buffer without bound.
     connect(reply, &QNetworkReply::downloadProgress, this, [d, reply](qint64 received, qint64) {
-        if (reply->property(oversizedProperty).toBool() || received <= d->replyLimit(reply))
+        if (reply->property(OversizedProperty).toBool() || received <= d->replyLimit(reply))
             return;
-        reply->setProperty(oversizedProperty, true);
+        reply->setProperty(OversizedProperty, true);
         reply->abort();
     });
     // Qt stops taking from the network while this much is unread: whole
@@ -615,7 +615,7 @@ void HttpFileLoader::finished(QNetworkReply *reply)
             d->blockWritten(stream->part.size(), stream->sizeBefore, stream->total);
         return;
     }
-    if (reply->property(oversizedProperty).toBool()) {
+    if (reply->property(OversizedProperty).toBool()) {
         d->headerError(reply);
         return;
     }
