@@ -26,7 +26,7 @@ QBasicMutex defaultTimingMutex;
 HttpFileLoader::Timing defaultTimingValue;
 
 // Set on a reply that grew past what the loader could use and was aborted.
-const char oversizedProperty[] = "_hfl_oversized";
+const char OversizedProperty[] = "_hfl_oversized";
 
 HttpFileLoader::Timing sanitized(HttpFileLoader::Timing timing)
 {
@@ -121,17 +121,15 @@ void HttpFileLoaderPrivate::createManager(bool acceptTlsErrors)
 {
     Q_Q(HttpFileLoader);
     manager = new QNetworkAccessManager(q);
-    QObject::connect(manager, SIGNAL(authenticationRequired(QNetworkReply*,QAuthenticator*)), q,
-                     SLOT(authenticationRequired(QNetworkReply*,QAuthenticator*)));
-    QObject::connect(manager, SIGNAL(finished(QNetworkReply*)), q,
-                     SLOT(finished(QNetworkReply*)));
-    QObject::connect(manager,
-                     SIGNAL(proxyAuthenticationRequired(QNetworkProxy,QAuthenticator*)), q,
-                     SLOT(proxyAuthenticationRequired(QNetworkProxy,QAuthenticator*)));
-    if (acceptTlsErrors) {
-        QObject::connect(manager, SIGNAL(sslErrors(QNetworkReply*,QList<QSslError>)), q,
-                         SLOT(onSslErrors(QNetworkReply*,QList<QSslError>)));
-    }
+    QObject::connect(manager, &QNetworkAccessManager::authenticationRequired, q,
+                     &HttpFileLoader::authenticationRequired);
+    QObject::connect(manager, &QNetworkAccessManager::finished, q,
+                     qOverload<QNetworkReply *>(&HttpFileLoader::finished));
+    QObject::connect(manager, &QNetworkAccessManager::proxyAuthenticationRequired, q,
+                     &HttpFileLoader::proxyAuthenticationRequired);
+    if (acceptTlsErrors)
+        QObject::connect(manager, &QNetworkAccessManager::sslErrors, q,
+                         &HttpFileLoader::onSslErrors);
 }
 
 void HttpFileLoaderPrivate::deleteTimersAndManager()
@@ -178,7 +176,7 @@ void HttpFileLoaderPrivate::retryOrGiveUp(int delayMs, bool plainFirst)
 
 void HttpFileLoaderPrivate::headerError(QNetworkReply *reply)
 {
-    qCWarning(lcHfl) << HttpFileLoader::tr("Http headers parsing error") << url;
+    qCWarning(lcHfl) << QStringLiteral("Http headers parsing error") << url;
     qCWarning(lcHfl) << reply->rawHeaderPairs();
     reply->close();
     reply->deleteLater();
@@ -199,7 +197,7 @@ void HttpFileLoaderPrivate::complete()
     // Rename keeps the data where it is; copy only when that is impossible.
     if (!QFile::rename(part, fileName)) {
         if (!QFile::copy(part, fileName)) {
-            qCWarning(lcHfl) << HttpFileLoader::tr("%1 copying error").arg(fileName);
+            qCWarning(lcHfl) << QStringLiteral("%1 copying error").arg(fileName);
             emit q->finished(QString());
             return;
         }
@@ -324,7 +322,7 @@ bool HttpFileLoaderPrivate::startStream(QNetworkReply *reply)
 
 void HttpFileLoaderPrivate::bodyArrived(QNetworkReply *reply)
 {
-    if (reply != currentReply || reply->property(oversizedProperty).toBool())
+    if (reply != currentReply || reply->property(OversizedProperty).toBool())
         return;
     if (!stream && !startStream(reply)) {
         // Qt's buffer is bounded and must be emptied for the reply to go
@@ -347,7 +345,7 @@ void HttpFileLoaderPrivate::bodyArrived(QNetworkReply *reply)
         reply->skip(reply->bytesAvailable());
         return;
     }
-    if (!stream || stream->reply != reply || stream->failed)
+    if (stream->reply != reply || stream->failed)
         return;
     notePeakUnread(reply->bytesAvailable());
     if (!writeBody(reply, stream->part, 0, stream->total, stream->written)) {
@@ -440,23 +438,24 @@ QPointer<QThread> HttpFileLoader::download(const QString &url, const QString &fi
 {
     qCDebug(lcHfl) << url;
     if (url.isEmpty() || fileName.isEmpty()) {
-        qCWarning(lcHfl) << tr("Invalid fileName or url: %1 - %2").arg(fileName, url);
+        qCWarning(lcHfl) << QStringLiteral("Invalid fileName or url: %1 - %2").arg(fileName, url);
         return nullptr;
     }
     if (!DirCreator::checkAndCreate(QFileInfo(fileName).absolutePath(), DirCreator::DEFAULT_ALL))
-        qWarning() << tr("Target directory creation error");
+        qWarning() << QStringLiteral("Target directory creation error");
 
     auto *loader = new HttpFileLoader(url, fileName, blockSize, receiver, finishedSlot,
                                       progressSlot);
     auto *thread = new AbstractWorkerThread(loader, nullptr);
-    connect(loader, SIGNAL(finished(QString)), thread, SLOT(quit()), Qt::QueuedConnection);
+    connect(loader, qOverload<QString>(&HttpFileLoader::finished), thread, &QThread::quit,
+            Qt::QueuedConnection);
     if (receiver) {
         if (finishedSlot)
             connect(loader, SIGNAL(finished(QString)), receiver, finishedSlot);
         if (progressSlot)
             connect(loader, SIGNAL(progress(QString,int)), receiver, progressSlot);
     }
-    connect(thread, SIGNAL(finished()), thread, SLOT(deleteLater()));
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
     thread->start(QThread::InheritPriority);
     return thread;
 }
@@ -484,11 +483,11 @@ bool HttpFileLoader::doStart()
     d->timeoutTimer = new QTimer(this);
     d->timeoutTimer->setInterval(d->timing.requestTimeout);
     d->timeoutTimer->setSingleShot(true);
-    connect(d->timeoutTimer, SIGNAL(timeout()), this, SLOT(downloadTimeout()));
+    connect(d->timeoutTimer, &QTimer::timeout, this, &HttpFileLoader::downloadTimeout);
 
     d->restartTimer = new QTimer(this);
     d->restartTimer->setSingleShot(true);
-    connect(d->restartTimer, SIGNAL(timeout()), this, SLOT(download()));
+    connect(d->restartTimer, &QTimer::timeout, this, qOverload<>(&HttpFileLoader::download));
 
     download();
     return true;
@@ -511,7 +510,7 @@ void HttpFileLoader::download()
 {
     Q_D(HttpFileLoader);
     if (!d->manager || !d->timeoutTimer) {
-        qCCritical(lcHfl) << tr("QNetworkAccessManager is null");
+        qCCritical(lcHfl) << QStringLiteral("QNetworkAccessManager is null");
         d->emitFailure(true);
         return;
     }
@@ -521,7 +520,7 @@ void HttpFileLoader::download()
     ++d->attempts;
     const qint64 offset = calcOffset();
     // The URL goes in last: it may itself contain "%1".
-    qCDebug(lcHfl) << tr("Attempt #%1. Offcet = %2. BlockSize = %3. URL = %4")
+    qCDebug(lcHfl) << QStringLiteral("Attempt #%1. Offcet = %2. BlockSize = %3. URL = %4")
                           .arg(d->attempts)
                           .arg(offset)
                           .arg(d->blockSize)
@@ -545,9 +544,9 @@ void HttpFileLoader::download()
     // A body longer than anything the loader would write is cut off, so a
     // server cannot make it buffer without bound.
     connect(reply, &QNetworkReply::downloadProgress, this, [d, reply](qint64 received, qint64) {
-        if (reply->property(oversizedProperty).toBool() || received <= d->replyLimit(reply))
+        if (reply->property(OversizedProperty).toBool() || received <= d->replyLimit(reply))
             return;
-        reply->setProperty(oversizedProperty, true);
+        reply->setProperty(OversizedProperty, true);
         reply->abort();
     });
     // Qt stops taking from the network while this much is unread: whole
@@ -571,7 +570,7 @@ void HttpFileLoader::onSslErrors(QNetworkReply *reply, QList<QSslError> errors)
 void HttpFileLoader::authenticationRequired(QNetworkReply *reply, QAuthenticator *authenticator)
 {
     Q_D(HttpFileLoader);
-    qCWarning(lcHfl) << tr("AUTHENTICATION_REQUIRED!") << d->url;
+    qCWarning(lcHfl) << QStringLiteral("AUTHENTICATION_REQUIRED!") << d->url;
     if (!reply || !authenticator)
         return;
     if (d->timeoutTimer)
@@ -599,10 +598,10 @@ void HttpFileLoader::finished(QNetworkReply *reply)
         stream.reset();
     if (d->timeoutTimer)
         d->timeoutTimer->stop();
-    qCDebug(lcHfl) << tr("BLOCK FINISHED") << d->url;
+    qCDebug(lcHfl) << QStringLiteral("BLOCK FINISHED") << d->url;
 
     if (!reply) {
-        qCCritical(lcHfl) << tr("Reply is null object") << d->url;
+        qCCritical(lcHfl) << QStringLiteral("Reply is null object") << d->url;
         d->retryOrGiveUp(d->timing.retryDelay);
         return;
     }
@@ -616,7 +615,7 @@ void HttpFileLoader::finished(QNetworkReply *reply)
             d->blockWritten(stream->part.size(), stream->sizeBefore, stream->total);
         return;
     }
-    if (reply->property(oversizedProperty).toBool()) {
+    if (reply->property(OversizedProperty).toBool()) {
         d->headerError(reply);
         return;
     }
@@ -720,7 +719,7 @@ void HttpFileLoader::downloadTimeout()
     if (!d->manager || !d->timeoutTimer)
         return;
     d->timeoutTimer->stop();
-    qCWarning(lcHfl) << tr("DOWNLOAD TIMEOUT") << d->url;
+    qCWarning(lcHfl) << QStringLiteral("DOWNLOAD TIMEOUT") << d->url;
     d->currentReply = nullptr;
     d->stream.reset();
     d->heldBody.clear();

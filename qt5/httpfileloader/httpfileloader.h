@@ -54,6 +54,8 @@ public:
     HttpFileLoader(const QString &url, const QString &fileName, int blockSize = DEFAULT_BLOCK_SIZE,
                    QObject *receiver = nullptr, const char *finishedSlot = nullptr,
                    const char *progressSlot = nullptr);
+    /// The network manager and the timers, children of the loader, go with
+    /// it, aborting a running request; the side file stays.
     ~HttpFileLoader() override;
 
     /// fileName + ".part".
@@ -64,13 +66,17 @@ public:
     /// Timing of this loader; starts as defaultTiming(). Set it before the
     /// loader starts, from the thread that owns the loader (limits as for
     /// setDefaultTiming()).
+    ///@{
     Timing timing() const;
     void setTiming(const Timing &timing);
+    ///@}
     /// Timing given to loaders created from now on, the static download()
     /// included. Any thread. Delays below 0 are taken as 0, a request
     /// timeout below 1 as 1.
+    ///@{
     static Timing defaultTiming();
     static void setDefaultTiming(const Timing &timing);
+    ///@}
 
     /// Creates a loader and a worker thread for it, connects the loader's
     /// finished(QString) to the receiver's `finishedSlot` and progress(QString,int)
@@ -82,19 +88,30 @@ public:
                                       QObject *receiver, const char *finishedSlot,
                                       const char *progressSlot,
                                       qint32 blockSize = DEFAULT_BLOCK_SIZE);
+    /// As above, without a progress slot.
     static QPointer<QThread> download(const QString &url, const QString &fileName,
                                       QObject *receiver, const char *finishedSlot,
                                       int blockSize = DEFAULT_BLOCK_SIZE);
+    /// As above, without a receiver: only the returned thread tells the end.
     static QPointer<QThread> download(const QString &url, const QString &fileName,
                                       int blockSize = DEFAULT_BLOCK_SIZE);
 
 signals:
+    /// Extra end notice on most failure paths, never on success.
     void finished();
+    /// The end: fileName is the target path on success, empty on failure.
     void finished(QString fileName);
+    /// Progress in percent after each block and 100 at the end; `file` is the
+    /// target's file name without its directory.
     void progress(QString file, int value);
 
 protected:
+    /// In the loader's thread: drops any earlier request, timers and network
+    /// manager, creates new ones and sends the first request. Returns true.
     bool doStart() override;
+    /// In the loader's thread: disconnects the receiver's slots given to the
+    /// constructor, stops the timers and aborts a running request (the side
+    /// file stays for a later resume). Returns true.
     bool doStop() override;
 
 private slots:

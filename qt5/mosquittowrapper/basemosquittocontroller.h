@@ -15,7 +15,9 @@ class ORVELEXTLIB_EXPORT BaseMosquittoController : public AbstractWorkerControll
 {
     Q_OBJECT
 public:
+    /// A controller with no workers; stop it before destroying it.
     explicit BaseMosquittoController(QObject *parent = nullptr);
+    /// Neither quits nor waits for the threads (see AbstractWorkerController).
     ~BaseMosquittoController() override;
 
 protected:

@@ -29,22 +29,32 @@ public:
     /// The watch timer's interval unless set otherwise: two minutes.
     static constexpr int DefaultWatchInterval = 120000;
 
+    /// A stopped worker without a parent, to be moved into its thread
+    /// (AbstractWorkerThread). Subscribes `subscriptions` after each connection.
     BaseMosquittoWorker(const MosquittoConfig &config, const QStringList &subscriptions);
+    /// The client and the timer, children of the worker, go with it.
     ~BaseMosquittoWorker() override;
 
+    /// The topics (or filters) subscribed after each connection, at QoS 0.
     QStringList subscriptions() const;
     /// Takes effect at the next connection.
     void setSubscriptions(const QStringList &subscriptions);
 
+    /// Milliseconds between two looks at the connection.
     int watchInterval() const;
     /// Milliseconds between two looks at the connection (at least 1). Call
     /// before the worker starts or from its thread; a running timer follows.
     void setWatchInterval(int msec);
 
 signals:
+    /// Requests wired to the current client's publish(), subscribe() and
+    /// unsubscribe() slots (queued for the asynchronous client). A request
+    /// made while there is no client, or none connected, is lost.
+    ///@{
     void publish(MosquittoMessage msg);
     void subscribe(QByteArray sub, int qos = 0);
     void unsubscribe(QByteArray sub);
+    ///@}
     /// Every message the client receives.
     void recieved(MosquittoMessage msg);
 
@@ -57,9 +67,13 @@ public slots:
     void unsubscribeFrom(QByteArray sub);
 
 protected slots:
+    /// The watch timer's tick: calls doReconnect().
     void reconnect();
-    /// Subscribes the topics again and records the connection time.
+    /// The client opened: unsubscribes and subscribes each topic again (on a
+    /// failure unsubscribes all, logs "SUBSCRIPTION ERROR" and closes the
+    /// client) and records the connection time.
     void onConnect();
+    /// The client closed: forgets the connection time, so the next tick rebuilds it.
     void onDisconnect();
     /// Writes "MOSQTUITTO ERROR: <code> (<message>)" as a critical log record.
     void onMosquittoError(qtmosquitto::MosquittoErrorCode error, QString errorMessage);
@@ -78,10 +92,13 @@ protected:
     /// "<applicationName>_<class name>_<address in hex>" without a name.
     virtual QByteArray clientId() const;
 
+    /// The configuration given to the constructor.
     MosquittoConfig config() const;
+    /// The current client; null while stopped or before createClient().
     QtMosquittoClientBase *client() const;
     /// Hands the worker its client (a child of the worker), for createClient().
     void setClient(QtMosquittoClientBase *client);
+    /// True between a successful doStart() and the next doStop().
     bool isStarted() const;
 
 private:

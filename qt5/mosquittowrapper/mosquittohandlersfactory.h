@@ -17,7 +17,10 @@ class ORVELEXTLIB_EXPORT MosquittoHandlersFactory : public QObject
 {
     Q_OBJECT
 public:
+    /// A factory with no handlers; BaseMosquittoController::createFactory()
+    /// wires one to a worker.
     explicit MosquittoHandlersFactory(QObject *parent = nullptr);
+    /// Handlers created with the factory as their parent go with it.
     ~MosquittoHandlersFactory() override;
 
     /// A new BaseMosquittoHandler with the given parent, registered here.
@@ -27,10 +30,14 @@ public:
     void registreExistingHandler(BaseMosquittoHandler *handler);
 
 signals:
+    /// A message from the worker, passed to every registered handler.
     void recieved(MosquittoMessage msg);
+    /// A handler's request, passed on to the worker.
+    ///@{
     void publish(MosquittoMessage msg);
     void subscribe(QByteArray sub, int qos = 0);
     void unsubscribe(QByteArray sub);
+    ///@}
 
 private:
     void connectHandler(BaseMosquittoHandler *handler);

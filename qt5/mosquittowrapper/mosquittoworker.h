@@ -11,10 +11,15 @@ class ORVELEXTLIB_EXPORT MosquittoWorker : public BaseMosquittoWorker
 {
     Q_OBJECT
 public:
+    /// As BaseMosquittoWorker's.
     MosquittoWorker(const MosquittoConfig &config, const QStringList &subscriptions);
+    /// As BaseMosquittoWorker's.
     ~MosquittoWorker() override;
 
 protected:
+    /// Creates the client the configuration's mode asks for, a child of the
+    /// worker, and wires it to the worker's signals and slots (queued for the
+    /// asynchronous client, direct for the threaded one).
     void createClient() override;
 
 private:

@@ -1,13 +1,12 @@
 #include "qtmosquittoclient_p.h"
 
+#include "mosquittoplatform_p.h"
+
 #include <QDeadlineTimer>
 
 #include <cerrno>
-#include <cstring>
 
-#if defined(Q_OS_UNIX)
-#include <pthread.h>
-#endif
+using MosquittoPlatform::NoCancellation;
 
 namespace {
 
@@ -16,46 +15,6 @@ const char *nullIfEmpty(const QByteArray &bytes)
 {
     return bytes.isEmpty() ? nullptr : bytes.constData();
 }
-
-// The system's text for an error number, without strerror()'s shared buffer.
-QString systemErrorText(int error)
-{
-    char buffer[256] = {};
-#if defined(_WIN32)
-    strerror_s(buffer, sizeof buffer, error);
-    return QString::fromUtf8(buffer);
-#elif defined(__GLIBC__) && defined(_GNU_SOURCE)
-    return QString::fromUtf8(strerror_r(error, buffer, sizeof buffer));
-#else
-    if (strerror_r(error, buffer, sizeof buffer) != 0)
-        return QStringLiteral("Unknown error %1").arg(error);
-    return QString::fromUtf8(buffer);
-#endif
-}
-
-// Callbacks run in libmosquitto's thread, which a forced loop stop cancels.
-// Cancellation must not strike inside Qt while a signal is being queued.
-class NoCancellation
-{
-public:
-    NoCancellation()
-    {
-#if defined(Q_OS_UNIX)
-        pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &m_old);
-#endif
-    }
-    ~NoCancellation()
-    {
-#if defined(Q_OS_UNIX)
-        pthread_setcancelstate(m_old, nullptr);
-#endif
-    }
-    NoCancellation(const NoCancellation &) = delete;
-    NoCancellation &operator=(const NoCancellation &) = delete;
-
-private:
-    int m_old = 0;
-};
 
 } // namespace
 
@@ -330,7 +289,7 @@ void QtMosquittoClientPrivate::sendError(const QString &where, int rc, bool emit
 {
     if (rc == MOSQ_ERR_SUCCESS)
         return;
-    const QString text = rc == MOSQ_ERR_ERRNO ? systemErrorText(errno)
+    const QString text = rc == MOSQ_ERR_ERRNO ? MosquittoPlatform::systemErrorText(errno)
                                               : QString::fromUtf8(mosqpp::strerror(rc));
     if (emitSignal)
         emit mosquittoError(errCode(rc), where + QLatin1String(": ") + text);
@@ -396,10 +355,6 @@ void QtMosquittoClientPrivate::on_disconnect(int)
     emit disconnected();
 }
 
-void QtMosquittoClientPrivate::on_publish(int)
-{
-}
-
 void QtMosquittoClientPrivate::on_message(const struct mosquitto_message *message)
 {
     const NoCancellation guard;
@@ -407,20 +362,4 @@ void QtMosquittoClientPrivate::on_message(const struct mosquitto_message *messag
     m_lastTopic = msg.topic();
     if (msg.isValid())
         emit recieved(msg);
-}
-
-void QtMosquittoClientPrivate::on_subscribe(int, int, const int *)
-{
-}
-
-void QtMosquittoClientPrivate::on_unsubscribe(int)
-{
-}
-
-void QtMosquittoClientPrivate::on_log(int, const char *)
-{
-}
-
-void QtMosquittoClientPrivate::on_error()
-{
 }

@@ -93,12 +93,12 @@ public:
 
     void on_connect(int rc) override;
     void on_disconnect(int rc) override;
-    void on_publish(int mid) override;
+    void on_publish(int) override { }
     void on_message(const struct mosquitto_message *message) override;
-    void on_subscribe(int mid, int qos_count, const int *granted_qos) override;
-    void on_unsubscribe(int mid) override;
-    void on_log(int level, const char *str) override;
-    void on_error() override;
+    void on_subscribe(int, int, const int *) override { }
+    void on_unsubscribe(int) override { }
+    void on_log(int, const char *) override { }
+    void on_error() override { }
 
 signals:
     void connected();

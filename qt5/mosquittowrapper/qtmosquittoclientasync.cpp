@@ -19,8 +19,6 @@ QtMosquittoClientAsync::~QtMosquittoClientAsync()
 void QtMosquittoClientAsync::doOpen()
 {
     QtMosquittoClientPrivate *b = binding();
-    if (!b)
-        return;
     if (b->isConnected()) {
         doClose();
         return;
@@ -45,8 +43,6 @@ static constexpr int DisconnectWaitMs = 1000;
 void QtMosquittoClientAsync::doClose()
 {
     QtMosquittoClientPrivate *b = binding();
-    if (!b)
-        return;
     const int seen = b->disconnections();
     // libmosquitto's thread writes the DISCONNECT and closes the socket; a
     // forced stop right away would cancel it first, and the broker would take
@@ -58,17 +54,17 @@ void QtMosquittoClientAsync::doClose()
 
 bool QtMosquittoClientAsync::doPublish(MosquittoMessage msg)
 {
-    return binding() && binding()->mosquittoPublish(msg);
+    return binding()->mosquittoPublish(msg);
 }
 
 bool QtMosquittoClientAsync::doSubscribe(const QByteArray &sub, int qos)
 {
-    return binding() && binding()->mosquittoSubscribe(sub, qos);
+    return binding()->mosquittoSubscribe(sub, qos);
 }
 
 bool QtMosquittoClientAsync::doUnsubscribe(const QByteArray &sub)
 {
-    return binding() && binding()->mosquittoUnsubscribe(sub);
+    return binding()->mosquittoUnsubscribe(sub);
 }
 
 void QtMosquittoClientAsync::prepareMqttConnect()

@@ -13,11 +13,16 @@ class ORVELEXTLIB_EXPORT QtMosquittoClientAsync : public QtMosquittoClientBase
 {
     Q_OBJECT
 public:
+    /// A client with its own binding; connects nothing until open().
     QtMosquittoClientAsync(const MosquittoConfig &config, const QByteArray &clientId,
                            QObject *parent = nullptr);
+    /// Emits nothing while it goes; stops libmosquitto's thread.
     ~QtMosquittoClientAsync() override;
 
 protected:
+    /// Applies the configuration, connects without blocking and starts
+    /// libmosquitto's thread, retrying that start (each failure an error())
+    /// for up to 10 s. On an open client, closes it instead.
     void doOpen() override;
     /// Disconnects and stops libmosquitto's thread; closed() follows only if
     /// the binding reports the disconnection.

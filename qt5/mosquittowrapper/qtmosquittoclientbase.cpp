@@ -10,24 +10,20 @@ QtMosquittoClientBase::QtMosquittoClientBase(const MosquittoConfig &config,
 {
     if (!createBinding)
         return;
-    m_binding = new QtMosquittoClientPrivate(clientId, m_config.cleanSession(), nullptr);
-    connect(m_binding, &QtMosquittoClientPrivate::connected, this,
-            &QtMosquittoClientBase::mqttConnected);
-    connect(m_binding, &QtMosquittoClientPrivate::disconnected, this,
+    m_binding.reset(new QtMosquittoClientPrivate(clientId, m_config.cleanSession(), nullptr));
+    QtMosquittoClientPrivate *b = m_binding.data();
+    connect(b, &QtMosquittoClientPrivate::connected, this, &QtMosquittoClientBase::mqttConnected);
+    connect(b, &QtMosquittoClientPrivate::disconnected, this,
             &QtMosquittoClientBase::mqttDisconnected);
-    connect(m_binding, &QtMosquittoClientPrivate::recieved, this,
-            &QtMosquittoClientBase::recieved);
-    connect(m_binding, &QtMosquittoClientPrivate::mosquittoError, this,
-            &QtMosquittoClientBase::error);
+    connect(b, &QtMosquittoClientPrivate::recieved, this, &QtMosquittoClientBase::recieved);
+    connect(b, &QtMosquittoClientPrivate::mosquittoError, this, &QtMosquittoClientBase::error);
 }
 
 QtMosquittoClientBase::~QtMosquittoClientBase()
 {
-    if (m_binding) {
+    if (m_binding)
         m_binding->blockSignals(true);
-        delete m_binding;
-        m_binding = nullptr;
-    }
+    m_binding.reset();
 }
 
 void QtMosquittoClientBase::init()
@@ -90,7 +86,7 @@ void QtMosquittoClientBase::mqttDisconnected()
 
 bool QtMosquittoClientBase::applyConfigAndConnect(bool async)
 {
-    QtMosquittoClientPrivate *b = m_binding;
+    QtMosquittoClientPrivate *b = m_binding.data();
     if (!b)
         return false;
     if (!m_config.userName().isEmpty() && !m_config.password().isEmpty())

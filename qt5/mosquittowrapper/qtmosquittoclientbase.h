@@ -9,6 +9,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QScopedPointer>
 
 class QtMosquittoClientPrivate;
 
@@ -18,7 +19,7 @@ class QtMosquittoClientPrivate;
 /// through error(code, "<operation>: <libmosquitto's text>"); publish(),
 /// subscribe() and unsubscribe() also return false, silently so while the
 /// client is not connected. Call init() once before the first client is used
-/// and release() once at the end.
+/// and release() once at the end. A client is called in the thread it lives in.
 class ORVELEXTLIB_EXPORT QtMosquittoClientBase : public QObject
 {
     Q_OBJECT
@@ -27,9 +28,11 @@ public:
     static constexpr int PROTOCOL = 3;
 
     /// Copies the configuration. With createBinding, creates the binding with
-    /// clientId and the configuration's clean-session flag.
+    /// clientId (empty: libmosquitto makes one up) and the configuration's
+    /// clean-session flag; without, the subclass has no binding (QtMosquittoClient).
     QtMosquittoClientBase(const MosquittoConfig &config, const QByteArray &clientId,
                           bool createBinding, QObject *parent = nullptr);
+    /// Destroys the binding, which emits nothing meanwhile.
     ~QtMosquittoClientBase() override;
 
     /// Registers the MQTT meta-types ("MosquittoErrorCode",
@@ -39,40 +42,60 @@ public:
     /// Releases libmosquitto. Process-wide; once, at shut-down.
     static void release();
 
+    /// The configuration given to the constructor.
     MosquittoConfig config() const;
-    /// The binding exists and reports a connection.
+    /// The binding exists and reports a connection: acknowledged by the
+    /// broker and, when started asynchronously, with libmosquitto's thread running.
     virtual bool isOpen() const;
 
 signals:
+    /// The broker accepted the connection.
     void opened();
+    /// The connection ended (lost, or closed; see the subclasses).
     void closed();
+    /// A message with a topic and a payload arrived; others are dropped.
     void recieved(MosquittoMessage msg);
+    /// An operation failed, or the broker refused the connection. The message
+    /// is "<operation>: <libmosquitto's text>", or the CONNACK text alone.
     void error(qtmosquitto::MosquittoErrorCode error, QString errorMessage);
 
 public slots:
+    /// Connects to the configured broker (doOpen()); opened() follows on success.
     void open();
+    /// Disconnects (doClose()).
     void close();
+    /// Publishes msg (doPublish()). False when not connected (silently) or
+    /// when libmosquitto refuses (with error()).
     bool publish(MosquittoMessage msg);
+    /// Subscribes to a topic filter (doSubscribe()); fails as publish().
     bool subscribe(QByteArray sub, int qos = 0);
+    /// Unsubscribes from a topic filter (doUnsubscribe()); fails as publish().
     bool unsubscribe(QByteArray sub);
 
 protected slots:
+    /// The binding reported connected(): calls prepareMqttConnect().
     void mqttConnected();
+    /// The binding reported disconnected(): calls prepareMqttDisconnect().
     void mqttDisconnected();
 
 protected:
+    /// Starts the connection, as open() describes.
     virtual void doOpen() = 0;
+    /// Ends the connection, as close() describes.
     virtual void doClose() = 0;
+    /// Hands msg to libmosquitto; the result is publish()'s.
     virtual bool doPublish(MosquittoMessage msg) = 0;
+    /// Subscribes; the result is subscribe()'s.
     virtual bool doSubscribe(const QByteArray &sub, int qos) = 0;
+    /// Unsubscribes; the result is unsubscribe()'s.
     virtual bool doUnsubscribe(const QByteArray &sub) = 0;
-    /// The binding reported connected().
+    /// A connection came up (the binding's connected()); emits opened().
     virtual void prepareMqttConnect() = 0;
-    /// The binding reported disconnected().
+    /// The connection ended (the binding's disconnected()); emits closed().
     virtual void prepareMqttDisconnect() = 0;
 
     /// Null when the subclass asked for none.
-    QtMosquittoClientPrivate *binding() const { return m_binding; }
+    QtMosquittoClientPrivate *binding() const { return m_binding.data(); }
     /// Hands credentials, proxy, in-flight limit, protocol, retry and (async)
     /// reconnect delay to the binding, then connects, blocking or not.
     /// Returns the connect call's result.
@@ -80,7 +103,7 @@ protected:
 
 private:
     MosquittoConfig m_config;
-    QtMosquittoClientPrivate *m_binding = nullptr;
+    QScopedPointer<QtMosquittoClientPrivate> m_binding;
 
     Q_DISABLE_COPY(QtMosquittoClientBase)
 };

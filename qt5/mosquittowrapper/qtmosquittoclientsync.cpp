@@ -22,10 +22,9 @@ QtMosquittoClientSync::~QtMosquittoClientSync()
 
 void QtMosquittoClientSync::loop()
 {
-    if (QtMosquittoClientPrivate *b = binding())
-        b->mosquittoLoop(config().syncLoopTimeout(), 1);
+    binding()->mosquittoLoop(config().syncLoopTimeout(), 1);
     // The binding's callbacks may have stopped the timer (lost connection).
-    if (m_loopTimer && !m_loopTimer->signalsBlocked())
+    if (!m_loopTimer->signalsBlocked())
         m_loopTimer->start();
 }
 
@@ -40,12 +39,10 @@ void QtMosquittoClientSync::doOpen()
 void QtMosquittoClientSync::doClose()
 {
     QtMosquittoClientPrivate *b = binding();
-    const bool wasConnected = b && b->isConnected();
-    if (b) {
-        b->blockSignals(true);
-        b->mosquittoDisconnect();
-        b->blockSignals(false);
-    }
+    const bool wasConnected = b->isConnected();
+    b->blockSignals(true);
+    b->mosquittoDisconnect();
+    b->blockSignals(false);
     m_loopTimer->blockSignals(true);
     m_loopTimer->stop();
     if (wasConnected)
@@ -54,17 +51,17 @@ void QtMosquittoClientSync::doClose()
 
 bool QtMosquittoClientSync::doPublish(MosquittoMessage msg)
 {
-    return binding() && binding()->mosquittoPublish(msg);
+    return binding()->mosquittoPublish(msg);
 }
 
 bool QtMosquittoClientSync::doSubscribe(const QByteArray &sub, int qos)
 {
-    return binding() && binding()->mosquittoSubscribe(sub, qos);
+    return binding()->mosquittoSubscribe(sub, qos);
 }
 
 bool QtMosquittoClientSync::doUnsubscribe(const QByteArray &sub)
 {
-    return binding() && binding()->mosquittoUnsubscribe(sub);
+    return binding()->mosquittoUnsubscribe(sub);
 }
 
 void QtMosquittoClientSync::prepareMqttConnect()

@@ -15,8 +15,11 @@ class ORVELEXTLIB_EXPORT QtMosquittoClientSync : public QtMosquittoClientBase
 {
     Q_OBJECT
 public:
+    /// A client with its own binding and a stopped loop timer; connects
+    /// nothing until open().
     QtMosquittoClientSync(const MosquittoConfig &config, const QByteArray &clientId,
                           QObject *parent = nullptr);
+    /// Stops the loop timer; the binding goes with the base.
     ~QtMosquittoClientSync() override;
 
 protected:

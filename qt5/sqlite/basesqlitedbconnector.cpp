@@ -100,15 +100,63 @@ void BaseSqliteDbConnectorPrivate::logOpenError(const QSqlError &error) const
     // The layout stays that of every open error; the password itself never
     // reaches a log.
     const QString password = database.password().isEmpty() ? QString() : QStringLiteral("***");
-    qCritical().nospace() << loglist(QStringList{
-        BaseSqliteDbConnector::tr("Database {"),
-        database.hostName() + QLatin1Char(':') + QString::number(database.port())
-            + QStringLiteral("//") + database.databaseName(),
-        database.userName(),
-        password,
-        database.driverName(),
-        BaseSqliteDbConnector::tr("} opening error: "),
-        error.databaseText()});
+    qCritical().nospace() << loglist(
+        QStringList { QStringLiteral("Database {"),
+                      database.hostName() + QLatin1Char(':') + QString::number(database.port())
+                          + QStringLiteral("//") + database.databaseName(),
+                      database.userName(), password, database.driverName(),
+                      QStringLiteral("} opening error: "), error.databaseText() });
+}
+
+BaseSqliteDbConnector::EDbVersionState
+BaseSqliteDbConnectorPrivate::checkVersion(qint32 &version, QString &error,
+                                           std::optional<bool> upgrade)
+{
+    Q_Q(BaseSqliteDbConnector);
+    using Connector = BaseSqliteDbConnector;
+    const QString path = q->dbFilePath();
+    if (path.isEmpty()) {
+        error = Connector::tr("Database name is empty");
+        qCritical().noquote() << error;
+        return Connector::VersionCheckError;
+    }
+    const QFileInfo file(path);
+    if (!file.exists() || file.size() == 0)
+        return Connector::DatabaseMissing;
+
+    Connector::EMetadataState state = Connector::MetadataOk;
+    if (!q->readDbVersion(version, state)) {
+        // A subclass that reports a repair without making the version
+        // readable would otherwise send the check round for ever.
+        if (upgrade && metadataRepairs < Connector::MaxMetadataRepairs) {
+            if (q->processMetadataState(state, error)) {
+                ++metadataRepairs;
+                const auto done = qScopeGuard([this] { --metadataRepairs; });
+                return q->checkVersion(version, error, *upgrade);
+            }
+        } else if (upgrade) {
+            qWarning("METADATA STILL UNREADABLE AFTER %d REPAIRS", Connector::MaxMetadataRepairs);
+        }
+        if (error.isEmpty())
+            error = Connector::tr("Database checking error. Try restart the application");
+        return Connector::VersionCheckError;
+    }
+
+    const qint32 expected = q->dbVersion();
+    if (version == expected)
+        return Connector::VersionOk;
+    if (version > expected) {
+        error = Connector::tr("The database requires a application update.");
+        return Connector::VersionTooNew;
+    }
+    if (!upgrade) {
+        error = Connector::tr("The database is too old.");
+        return Connector::VersionTooOld;
+    }
+    if (*upgrade && q->updateDb(version))
+        return q->checkVersion(version, error, false);
+    error = Connector::tr("Database checking error. Try restart the application");
+    return Connector::VersionCheckError;
 }
 
 BaseSqliteDbConnector::BaseSqliteDbConnector(const QString &name, QThreadStorage<int> *useCounter,
@@ -193,75 +241,14 @@ BaseSqliteDbConnector::EDbVersionState
 BaseSqliteDbConnector::checkVersion(qint32 &version, QString &error, bool upgrade)
 {
     Q_D(BaseSqliteDbConnector);
-    const QString path = dbFilePath();
-    if (path.isEmpty()) {
-        error = tr("Database name is empty");
-        qCritical().noquote() << error;
-        return VersionCheckError;
-    }
-    const QFileInfo file(path);
-    if (!file.exists() || file.size() == 0)
-        return DatabaseMissing;
-
-    EMetadataState state = MetadataOk;
-    if (!readDbVersion(version, state)) {
-        // A subclass that reports a repair without making the version
-        // readable would otherwise send the check round for ever.
-        if (d->metadataRepairs < MaxMetadataRepairs) {
-            if (processMetadataState(state, error)) {
-                ++d->metadataRepairs;
-                const auto done = qScopeGuard([d] { --d->metadataRepairs; });
-                return checkVersion(version, error, upgrade);
-            }
-        } else {
-            qWarning("METADATA STILL UNREADABLE AFTER %d REPAIRS", MaxMetadataRepairs);
-        }
-        if (error.isEmpty())
-            error = tr("Database checking error. Try restart the application");
-        return VersionCheckError;
-    }
-
-    const qint32 expected = dbVersion();
-    if (version == expected)
-        return VersionOk;
-    if (version < expected) {
-        if (upgrade && updateDb(version))
-            return checkVersion(version, error, false);
-        error = tr("Database checking error. Try restart the application");
-        return VersionCheckError;
-    }
-    error = tr("The database requires a application update.");
-    return VersionTooNew;
+    return d->checkVersion(version, error, upgrade);
 }
 
 BaseSqliteDbConnector::EDbVersionState BaseSqliteDbConnector::checkVersion(qint32 &version,
                                                                            QString &error)
 {
-    const QString path = dbFilePath();
-    if (path.isEmpty()) {
-        error = tr("Database name is empty");
-        qCritical().noquote() << error;
-        return VersionCheckError;
-    }
-    const QFileInfo file(path);
-    if (!file.exists() || file.size() == 0)
-        return DatabaseMissing;
-
-    EMetadataState state = MetadataOk;
-    if (!readDbVersion(version, state)) {
-        if (error.isEmpty())
-            error = tr("Database checking error. Try restart the application");
-        return VersionCheckError;
-    }
-    const qint32 expected = dbVersion();
-    if (version == expected)
-        return VersionOk;
-    if (version < expected) {
-        error = tr("The database is too old.");
-        return VersionTooOld;
-    }
-    error = tr("The database requires a application update.");
-    return VersionTooNew;
+    Q_D(BaseSqliteDbConnector);
+    return d->checkVersion(version, error, std::nullopt);
 }
 
 void BaseSqliteDbConnector::init()
@@ -269,7 +256,7 @@ void BaseSqliteDbConnector::init()
     Q_D(BaseSqliteDbConnector);
     const QString path = dbFilePath();
     if (!DirCreator::checkAndCreate(QFileInfo(path).absolutePath(), DirCreator::DEFAULT_ALL)) {
-        qCritical().noquote() << tr("Can't create the database directory");
+        qCritical().noquote() << QStringLiteral("Can't create the database directory");
         return;
     }
 
@@ -357,9 +344,7 @@ QString BaseSqliteDbConnector::password() const
     return QString();
 }
 
-bool BaseSqliteDbConnector::processMetadataState(EMetadataState state, QString &error)
+bool BaseSqliteDbConnector::processMetadataState(EMetadataState, QString &)
 {
-    Q_UNUSED(state)
-    Q_UNUSED(error)
     return false;
 }

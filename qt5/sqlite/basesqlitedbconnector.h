@@ -29,8 +29,9 @@ class ORVELEXTLIB_EXPORT BaseSqliteDbConnector : public QObject
 {
     Q_OBJECT
 public:
+    /// How the connection opens the file.
     enum ConnectionMode : int {
-        ReadOnlyMode = 0,
+        ReadOnlyMode = 0, ///< read-only, through an SQLite URI (mode=ro, cache=private)
         ReadWriteMode = 1 ///< any value other than ReadOnlyMode means read-write
     };
     Q_ENUM(ConnectionMode)
@@ -50,11 +51,11 @@ public:
     /// processMetadataState(); this class never looks at the value. A
     /// subclass may use its own values from MetadataUserState upwards.
     enum EMetadataState : int {
-        MetadataOk = 0,        ///< read fine
-        MetadataMissing = 1,   ///< no metadata at all (e.g. the table is absent)
-        MetadataEmpty = 2,     ///< metadata present but no version stored
+        MetadataOk = 0, ///< read fine
+        MetadataMissing = 1, ///< no metadata at all (e.g. the table is absent)
+        MetadataEmpty = 2, ///< metadata present but no version stored
         MetadataCorrupted = 3, ///< version present but not readable
-        MetadataUserState = 0x100
+        MetadataUserState = 0x100 ///< the first value for a subclass's own states
     };
     Q_ENUM(EMetadataState)
 
@@ -74,11 +75,14 @@ public:
 
     /// The database name given to the constructor.
     QString name() const;
+    /// True when constructed with ReadOnlyMode.
     bool isReadOnly() const;
 
     /// The connection of this object; invalid before init() and after release().
+    ///@{
     virtual QSqlDatabase &db();
     virtual QSqlDatabase db() const;
+    ///@}
 
     /// release(), then closes and removes every registered connection whose
     /// name starts with name() (case-sensitive), in every thread. Only safe
@@ -141,6 +145,7 @@ protected:
     /// example create it) and return true to have the check run again.
     virtual bool processMetadataState(EMetadataState state, QString &error);
 
+    /// The d-pointer; its type is not part of the API.
     QScopedPointer<BaseSqliteDbConnectorPrivate> d_ptr;
 
 private:

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QThreadStorage>
 
+#include <optional>
+
 class QSqlError;
 
 class BaseSqliteDbConnectorPrivate
@@ -18,6 +20,11 @@ public:
 
     bool openConnection(const QString &path);
     void logOpenError(const QSqlError &error) const;
+    // Both checks. Without `upgrade` (the two-argument check) nothing is
+    // repaired or upgraded and an older database is VersionTooOld; with it an
+    // older one is upgraded when `*upgrade` holds, or else a failed check.
+    BaseSqliteDbConnector::EDbVersionState checkVersion(qint32 &version, QString &error,
+                                                        std::optional<bool> upgrade);
 
     BaseSqliteDbConnector *q_ptr;
     QSqlDatabase database;
