@@ -19,9 +19,9 @@ namespace cryptedstore {
 
 namespace {
 
-constexpr int kHalfKey = 8;
-constexpr int kLengthPrefix = 4;
-constexpr qint64 kFirstChunk = qint64(1) << 20;
+constexpr int HalfKey = 8;
+constexpr int LengthPrefix = 4;
+constexpr qint64 FirstChunk = qint64(1) << 20;
 
 QByteArray md5(const QByteArray &bytes)
 {
@@ -35,14 +35,14 @@ QByteArray encode(const QByteArray &xml)
     const QByteArray key = md5(xml);
     encrypt::VMPC vmpc;
     const QByteArray body = vmpc(key, md5(key), qCompress(xml, -1));
-    return key.left(kHalfKey) + body + key.right(kHalfKey);
+    return key.left(HalfKey) + body + key.right(HalfKey);
 }
 
 QByteArray decode(const QByteArray &file)
 {
-    const QByteArray key = file.left(kHalfKey) + file.right(kHalfKey);
+    const QByteArray key = file.left(HalfKey) + file.right(HalfKey);
     encrypt::VMPC vmpc;
-    const QByteArray compressed = vmpc(key, md5(key), file.mid(kHalfKey, file.size() - 2 * kHalfKey));
+    const QByteArray compressed = vmpc(key, md5(key), file.mid(HalfKey, file.size() - 2 * HalfKey));
     QByteArray xml;
     if (!compressed.isEmpty() && !uncompress(compressed, xml))
         xml.clear();
@@ -52,10 +52,10 @@ QByteArray decode(const QByteArray &file)
 bool uncompress(const QByteArray &data, QByteArray &out)
 {
     out.clear();
-    if (data.size() < kLengthPrefix)
+    if (data.size() < LengthPrefix)
         return false;
-    const qint64 stream = data.size() - kLengthPrefix;
-    const qint64 limit = std::min(stream * gz::MaxDeflateRatio, MAX_SIZE);
+    const qint64 stream = data.size() - LengthPrefix;
+    const qint64 limit = std::min(stream * gz::MaxDeflateRatio, MaxSize);
     const qint64 expected = qFromBigEndian<quint32>(data.constData());
     if (expected > limit)
         return false;
@@ -66,8 +66,8 @@ bool uncompress(const QByteArray &data, QByteArray &out)
     // within the bound costs no more memory than the data delivers. The
     // document may be longer than its length field says (qUncompress accepts
     // that too), but never longer than the bound. 15 window bits: a zlib header.
-    if (gz::boundedInflate(data.constData() + kLengthPrefix, int(stream), 15,
-                           std::min(expected, kFirstChunk), limit, &out)
+    if (gz::boundedInflate(data.constData() + LengthPrefix, int(stream), 15,
+                           std::min(expected, FirstChunk), limit, &out)
         == gz::InflateResult::Ended)
         return true;
     out.clear();
@@ -100,7 +100,7 @@ CryptedSettingsStorage::CryptedSettingsStorage(QObject *parent)
 
 bool CryptedSettingsStorage::readCryptoFile(QIODevice &device, QSettings::SettingsMap &map)
 {
-    if (device.size() > cryptedstore::MAX_SIZE)
+    if (device.size() > cryptedstore::MaxSize)
         return false;
     const QByteArray file = device.readAll();
     if (file.size() < cryptedstore::MinFileSize)

@@ -14,7 +14,7 @@ namespace cryptedstore {
 constexpr int MinFileSize = 32;
 /// No store comes near this; larger files are refused unread, as are
 /// documents that would uncompress to more.
-constexpr qint64 MAX_SIZE = qint64(1) << 30;
+constexpr qint64 MaxSize = qint64(1) << 30;
 
 /// The file for the XML document `xml`: the first 8 bytes of K = MD5(xml),
 /// then VMPC(key K, IV MD5(K), qCompress(xml)), then the last 8 bytes of K.
@@ -26,7 +26,7 @@ QByteArray decode(const QByteArray &file);
 
 /// qUncompress() with a bound: the 4-byte big-endian length in front of the
 /// zlib stream is refused when it is larger than deflate can produce from the
-/// bytes present (1032 times their number) or than MAX_SIZE, and the output
+/// bytes present (1032 times their number) or than MaxSize, and the output
 /// never grows past that either; memory grows with the output actually
 /// produced. Returns false for a refused length or a damaged or truncated
 /// stream. Logs nothing.
