@@ -27,6 +27,10 @@ class HttpFileLoaderPrivate;
 /// success or an empty string on failure; finished() is an extra end notice
 /// on most failure paths. The side file is never deleted on failure, so a
 /// later download of the same target resumes from it.
+///
+/// A server that ignores ranges and answers with the whole file (200) is
+/// taken once, written to the side file as the body arrives, so memory stays
+/// at a few blocks whatever the file size.
 class ORVELEXTLIB_EXPORT HttpFileLoader : public AbstractWorker
 {
     Q_OBJECT

@@ -105,8 +105,10 @@ public:
 
     /// Opens the connection of the calling thread or joins the one another
     /// connector of this database opened in this thread, then calls
-    /// attacheDatabases() and counts this user. A failed open is logged and
-    /// leaves the connection closed (and still counted: call release()).
+    /// attacheDatabases() and counts this user. A failed open, a file that is
+    /// not a database or a damaged schema is logged and leaves the connection
+    /// closed (and still counted: call release()); a schema probe that finds
+    /// the file busy or locked only warns and leaves it open.
     virtual void init();
     /// Leaves the connection of the calling thread; the last user closes and
     /// removes it. In a thread that has no count it is removed at once.

@@ -136,8 +136,10 @@ signals:
     ///@}
     /// Once per incoming message that yielded at least one valid frame.
     void frameReceived();
-    /// An incoming message of 1 to 3 bytes whose first byte is LF (while no
-    /// frame is partly received: then such bytes are the end of that frame).
+    /// An incoming message of 1 to 3 bytes whose first byte is LF. While a
+    /// frame is partly received, such a message also counts when it holds
+    /// line breaks only (its bytes still go to that frame), so a frame that
+    /// announces more body than arrives cannot hide the broker's heart-beats.
     void heartBeatRecieved();
     /// After each frame sent: the frame's size without NUL and LF.
     void bytesSended(int bytes);
