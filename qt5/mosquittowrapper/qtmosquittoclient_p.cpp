@@ -1,14 +1,35 @@
 #include "qtmosquittoclient_p.h"
 
 #include "mosquittoplatform_p.h"
+#include "mosquittotls_p.h"
 
 #include <QDeadlineTimer>
 
+#include <openssl/ssl.h>
+
 #include <cerrno>
+#include <cstring>
 
 using MosquittoPlatform::NoCancellation;
 
 namespace {
+
+// libmosquittopp keeps its libmosquitto handle private and offers no way to
+// set integer options. An explicit instantiation may name a private member
+// (access is not checked there), which hands its pointer-to-member out here.
+struct MosquittoHandle
+{
+    using Type = struct mosquitto *mosqpp::mosquittopp::*;
+    friend Type member(MosquittoHandle);
+};
+
+template<typename Tag, typename Tag::Type Member>
+struct MemberOf
+{
+    friend typename Tag::Type member(Tag) { return Member; }
+};
+
+template struct MemberOf<MosquittoHandle, &mosqpp::mosquittopp::m_mosq>;
 
 // libmosquitto refuses an empty client id; null lets it make one up.
 const char *nullIfEmpty(const QByteArray &bytes)
@@ -52,6 +73,7 @@ QtMosquittoClientPrivate::~QtMosquittoClientPrivate()
     blockSignals(true);
     loop_stop(true);
     m_loopRunning = false;
+    SSL_CTX_free(m_tlsContext);
 }
 
 bool QtMosquittoClientPrivate::mosquittoReinitialize(const QByteArray &clientId, bool cleanSession)
@@ -289,10 +311,24 @@ void QtMosquittoClientPrivate::sendError(const QString &where, int rc, bool emit
 {
     if (rc == MOSQ_ERR_SUCCESS)
         return;
-    const QString text = rc == MOSQ_ERR_ERRNO ? MosquittoPlatform::systemErrorText(errno)
-                                              : QString::fromUtf8(mosqpp::strerror(rc));
+    // A TLS failure noted during the call is its cause, whatever libmosquitto
+    // made of it (a broker that refuses the handshake after it ended shows as
+    // a failed write): OpenSSL's reason is the text.
+    QString text;
+    {
+        QMutexLocker lock(&m_tlsMutex);
+        text.swap(m_tlsReason);
+    }
+    // Without a reason, a failed TLS write shows as the system error EPROTO.
+    if (text.isEmpty() && m_tlsContext && rc == MOSQ_ERR_ERRNO && errno == EPROTO)
+        text = QString::fromUtf8(mosqpp::strerror(MOSQ_ERR_TLS));
+    const qtmosquitto::MosquittoErrorCode code = text.isEmpty() ? errCode(rc) : qtmosquitto::TlsError;
+    if (text.isEmpty()) {
+        text = rc == MOSQ_ERR_ERRNO ? MosquittoPlatform::systemErrorText(errno)
+                                    : QString::fromUtf8(mosqpp::strerror(rc));
+    }
     if (emitSignal)
-        emit mosquittoError(errCode(rc), where + QLatin1String(": ") + text);
+        emit mosquittoError(code, where + QLatin1String(": ") + text);
 }
 
 void QtMosquittoClientPrivate::sendResCde(int rc, bool emitSignal)
@@ -362,4 +398,57 @@ void QtMosquittoClientPrivate::on_message(const struct mosquitto_message *messag
     m_lastTopic = msg.topic();
     if (msg.isValid())
         emit recieved(msg);
+}
+
+bool QtMosquittoClientPrivate::mosquittoTlsSet(const QSslConfiguration &configuration,
+                                               const QString &host)
+{
+    QString error;
+    SSL_CTX *context = MosquittoTls::newContext(configuration, host, &error);
+    if (!context) {
+        emit mosquittoError(qtmosquitto::TlsError, QStringLiteral("mosquittoTlsSet: ") + error);
+        return false;
+    }
+    // The context is used as it is: libmosquitto adds none of its own
+    // settings, which would ask for a CA file on disk.
+    struct mosquitto *handle = this->*member(MosquittoHandle());
+    int rc = mosquitto_int_option(handle, MOSQ_OPT_SSL_CTX_WITH_DEFAULTS, 0);
+    if (rc == MOSQ_ERR_SUCCESS)
+        rc = mosquitto_void_option(handle, MOSQ_OPT_SSL_CTX, context);
+    if (rc != MOSQ_ERR_SUCCESS) {
+        SSL_CTX_free(context);
+        return report("mosquittoTlsSet", rc);
+    }
+    SSL_CTX_free(m_tlsContext);
+    m_tlsContext = context;
+    // A reason left by an earlier attempt belongs to no later one.
+    QMutexLocker lock(&m_tlsMutex);
+    m_tlsReason.clear();
+    return true;
+}
+
+void QtMosquittoClientPrivate::on_log(int level, const char *str)
+{
+    if (level != MOSQ_LOG_ERR)
+        return;
+    const QString reason = MosquittoTls::reasonOfLogLine(str);
+    if (reason.isEmpty())
+        return;
+    const NoCancellation guard;
+    const QString verify = MosquittoTls::takeVerifyError(m_tlsContext);
+    const QString text = verify.isEmpty() ? reason : reason + QStringLiteral(" (") + verify + QLatin1Char(')');
+    // libmosquitto logs every error of OpenSSL's queue; the first one of a
+    // failure names it.
+    const bool first = std::strncmp(str, "OpenSSL Error[0]", 16) == 0;
+    // An asynchronous connection fails in libmosquitto's thread, with no call
+    // to return the failure to: it is reported here. Otherwise the call that
+    // made the handshake reports it.
+    if (m_asyncConnect) {
+        if (first)
+            emit mosquittoError(qtmosquitto::TlsError, QStringLiteral("mosquittoConnectAsync: ") + text);
+        return;
+    }
+    QMutexLocker lock(&m_tlsMutex);
+    if (first || m_tlsReason.isEmpty())
+        m_tlsReason = text;
 }
