@@ -118,6 +118,8 @@ signals:
 
 private:
     bool report(const char *where, int rc);
+    bool endsHandshake(int rc, int error) const;
+    QString errorText(int rc, int error) const;
     bool canSend() const;
 
     // Written by libmosquitto's thread, read by the owner's thread.
@@ -134,6 +136,9 @@ private:
     SSL_CTX *m_tlsContext = nullptr;
     QMutex m_tlsMutex;
     QString m_tlsReason;
+    std::atomic<bool> m_tlsFailed{false}; // a reason waits in m_tlsReason
+    std::atomic<bool> m_tlsReported{false}; // this attempt's failure was reported
+    std::atomic<bool> m_acknowledged{false}; // by the broker since TLS was set up
 
     Q_DISABLE_COPY(QtMosquittoClientPrivate)
 };
