@@ -1,8 +1,6 @@
-// STOMP frames and QStompClient. The client talks to a QWebSocketServer that
-// plays the broker: exact wire bytes both ways, frame cutting and parsing and
-// their repairs, signals, socket ownership. Frame rules a host reaches
-// without the client (header lookup, typed values, codecs) are tested on
-// frames directly.
+// QStompClient against a QWebSocketServer that plays the broker: exact wire
+// bytes both ways, frame cutting and parsing and their repairs, signals,
+// socket ownership; frame rules a host reaches without the client.
 
 #include <stomp/qstompclient.h>
 
@@ -14,7 +12,6 @@
 #include <QWebSocket>
 #include <QWebSocketServer>
 
-#include <algorithm>
 #include <functional>
 
 #define BYTES(literal) QByteArray(literal, int(sizeof(literal)) - 1)
@@ -35,7 +32,6 @@ public:
         connect(&server, &QWebSocketServer::newConnection, this, [this] {
             peer = server.nextPendingConnection();
             peer->setParent(this);
-            ++connections;
             connect(peer, &QWebSocket::textMessageReceived, this,
                     [this](const QString &text) { messages.append({text.toUtf8(), false}); });
             connect(peer, &QWebSocket::binaryMessageReceived, this,
@@ -46,7 +42,6 @@ public:
 
     QWebSocketServer server{QStringLiteral("fake-broker"), QWebSocketServer::NonSecureMode};
     QPointer<QWebSocket> peer;
-    int connections = 0;
     QList<QPair<QByteArray, bool>> messages; // bytes, sent as binary
 };
 
@@ -118,89 +113,34 @@ private slots:
 
     // --- frames ---
 
-    // What the client never hands over: a frame starting with a blank line, a command with a
-    // trailing blank, an unterminated body; request frames.
-    void parseOnItsOwn()
+    // Header lookup ignores case and takes the first entry; copies; what the client never hands
+    // over (a leading blank line, a command with a trailing blank, no terminator, request frames).
+    void frameRules()
     {
+        QStompResponseFrame frame(QStompResponseFrame::ResponseMessage);
+        frame.setHeaderValues({{"Foo", "1"}, {"fOO", "2"}, {"bar", "3"}, {"BAR", "4"}, {"Content-Type", " a/b ;x"}});
+        QCOMPARE(frame.headerValue("foo") + frame.allHeaderValues("FOO").join(), QByteArray("112"));
+        QCOMPARE(frame.headerKeys(), QList<QByteArray>({"Foo", "bar", "Content-Type"})); // first appearance, spelling
+        QVERIFY(frame.headerValue("missing").isNull() && frame.contentType() == "a/b"); // cut at ';', trimmed
+        frame.removeHeaderValue("content-type");
+        frame.setHeaderValue("fOO", "x");
+        frame.removeHeaderValue("BAR");
+        frame.addHeaderValue("\xC0", "5"); // Latin-1 letters fold too, as QByteArray::toLower() does
+        QCOMPARE(frame.headerValue("\xE0"), QByteArray("5"));
+        QStompRequestFrame request(QStompRequestFrame::RequestSend);
+        static_cast<QStompFrame &>(request) = frame; // the common part only
+        frame.removeAllHeaderValues("foo");
+        QCOMPARE(frame.header(), Headers({{"BAR", "4"}, {"\xC0", "5"}}));
+        QCOMPARE(request.toByteArray(), QByteArray("SEND\nFoo:x\nfOO:2\nBAR:4\n\xC0:5\n\n"));
         QVERIFY(!QStompResponseFrame(BYTES("\n\nMESSAGE\n\n\0\n")).isValid());
         QVERIFY(!QStompResponseFrame(BYTES("MESSAGE \n\n\0\n")).isValid());
         QCOMPARE(QStompResponseFrame(BYTES("MESSAGE\n\nab\n")).rawBody(), QByteArray("ab\n"));
         QCOMPARE(QStompRequestFrame(BYTES("STOMP\nLogin: u \n\n\0\n")).header(), Headers({{"Login", " u "}}));
         QVERIFY(!QStompRequestFrame(BYTES("CONNECTED\n\n\0\n")).isValid());
-        QVERIFY(QStompResponseFrame().toByteArray().isEmpty());
         QStompRequestFrame untyped;
         untyped.setValid(true);
-        untyped.setDestination("/q");
+        untyped.setContentEncoding(static_cast<const QTextCodec *>(nullptr)); // changes nothing
         QVERIFY(untyped.toByteArray().isEmpty());
-    }
-
-    void caseInsensitiveKeys()
-    {
-        QStompResponseFrame frame(QStompResponseFrame::ResponseMessage);
-        frame.setHeaderValues({{"Foo", "1"}, {"fOO", "2"}, {"bar", "3"}, {"c", "4"}, {"BAR", "5"}});
-        QCOMPARE(frame.headerValue("foo"), QByteArray("1"));
-        QCOMPARE(frame.allHeaderValues("FOO"), QList<QByteArray>({"1", "2"}));
-        QCOMPARE(frame.headerKeys(), QList<QByteArray>({"Foo", "bar", "c"})); // first appearance, first spelling
-        QVERIFY(frame.headerValue("missing").isNull());
-        frame.setHeaderValue("fOO", "changed");
-        frame.setHeaderValue("new", "6");
-        frame.removeHeaderValue("BAR");
-        QCOMPARE(frame.header(), Headers({{"Foo", "changed"}, {"fOO", "2"}, {"c", "4"}, {"BAR", "5"}, {"new", "6"}}));
-        frame.removeAllHeaderValues("foo");
-        QCOMPARE(frame.header(), Headers({{"c", "4"}, {"BAR", "5"}, {"new", "6"}}));
-        frame.addHeaderValue("\xC0x", "7"); // Latin-1 letters fold too, as QByteArray::toLower() does
-        QCOMPARE(frame.headerValue("\xE0X"), QByteArray("7"));
-        // Copies are independent; the base assignment copies the common part only.
-        QStompRequestFrame request(QStompRequestFrame::RequestSend);
-        static_cast<QStompFrame &>(request) = frame;
-        frame.setType(QStompResponseFrame::ResponseError);
-        frame.setRawBody("x");
-        QCOMPARE(request.toByteArray(), QByteArray("SEND\nc:4\nBAR:5\nnew:6\n\xC0x:7\n\n"));
-    }
-
-    void typedValues()
-    {
-        QStompRequestFrame frame(QStompRequestFrame::RequestSubscribe);
-        QVERIFY(frame.contentType().isNull() && frame.contentLength() == 0u);
-        QCOMPARE(frame.ackType(), QStompRequestFrame::AckAuto);
-        // The media type is cut at ';' and trimmed only then; an empty one is null.
-        const QList<QPair<QByteArray, QByteArray>> types{{" text/xml ;x", "text/xml"}, {"a/b ", "a/b "}, {"", {}}};
-        for (const auto &type : types) {
-            frame.setHeaderValue("Content-Type", type.first);
-            QCOMPARE(frame.contentType(), type.second);
-            QCOMPARE(frame.contentType().isNull(), type.second.isNull());
-        }
-        const QList<QPair<QByteArray, uint>> lengths{{"42", 42}, {"4x", 0}, {"-1", 0}, {"4294967295", 4294967295u}};
-        for (const auto &length : lengths) {
-            frame.setHeaderValue("CONTENT-LENGTH", length.first);
-            QCOMPARE(frame.contentLength(), length.second);
-        }
-        frame.setContentLength(7); // replaces the entry, keeps its key
-        frame.addHeaderValue("Ack", "CLIENT");
-        QCOMPARE(frame.ackType(), QStompRequestFrame::AckAuto);
-        frame.setAckType(QStompRequestFrame::AckClient);
-        QCOMPARE(frame.ackType(), QStompRequestFrame::AckClient);
-        QCOMPARE(frame.header(), Headers({{"Content-Type", ""}, {"CONTENT-LENGTH", "7"}, {"Ack", "client"}}));
-    }
-
-    void codecs()
-    {
-        QStompRequestFrame frame(QStompRequestFrame::RequestSend);
-        frame.setBody(QStringLiteral("\u00e9"));
-        QCOMPARE(frame.rawBody(), QByteArray("\xc3\xa9"));
-        frame.setContentEncoding(QByteArray("ISO-8859-1"));
-        frame.setBody(QStringLiteral("\u00e9t\u00e9"));
-        QCOMPARE(frame.header(), Headers({{"content-length", "3"}, {"content-encoding", "ISO-8859-1"}}));
-        QCOMPARE(frame.rawBody(), QByteArray("\xe9t\xe9"));
-        QCOMPARE(frame.body(), QStringLiteral("\u00e9t\u00e9"));
-        // An unknown name is kept; the body falls back to UTF-8. A null codec changes nothing.
-        frame.setContentEncoding(QByteArray("x-no-such-codec"));
-        frame.setContentEncoding(static_cast<const QTextCodec *>(nullptr));
-        QCOMPARE(frame.contentEncoding(), QByteArray("x-no-such-codec"));
-        frame.setBody(QStringLiteral("\u00e9"));
-        QCOMPARE(frame.rawBody(), QByteArray("\xc3\xa9"));
-        QCOMPARE(frame.body(), QStringLiteral("\u00e9"));
-        // A parsed "content-encoding" decodes the body.
         QCOMPARE(QStompResponseFrame(BYTES("MESSAGE\ncontent-encoding:ISO-8859-1\n\n\xe9\0\n")).body(),
                  QStringLiteral("\u00e9"));
     }
@@ -237,7 +177,6 @@ private slots:
         row("line-breaks-between-frames",
             {BYTES("\nRECEIPT\nreceipt-id:1\n\n\0\n\n\r\n\nRECEIPT\nreceipt-id:2\n\n\0\n\n")},
             {"RECEIPT\nreceipt-id:1\n\n", "RECEIPT\nreceipt-id:2\n\n"});
-        row("split-in-header", {"MESSAGE\ndestina", BYTES("tion:/q\n\nabc\0\n")}, {"MESSAGE\ndestination:/q\n\nabc"});
         row("split-after-header", {"MESSAGE\ncontent-length:3\n\n", BYTES("abc\0\n")},
             {"MESSAGE\ncontent-length:3\n\nabc"});
         row("nul-lf-in-length-body-split", {BYTES("MESSAGE\ncontent-length:7\n\na\0\nb"), BYTES("\0\nc\0\n")},
@@ -247,28 +186,16 @@ private slots:
             {"MESSAGE\ncontent-length:3\n\nabc", "MESSAGE\ncontent-length:1\n\nd"}, 2);
         row("terminator-alone-in-next-message", {"MESSAGE\ncontent-length:3\n\nabc", BYTES("\0\n"), receipt},
             {"MESSAGE\ncontent-length:3\n\nabc", "RECEIPT\n\n"}, 2);
-        row("cr-lf-length-frames",
+        row("cr-lf-length-frames-as-binary",
             {BYTES("MESSAGE\r\ncontent-length:2\r\n\r\n\0x\0\r\nMESSAGE\r\ncontent-length:0\r\n\r\n\0\r\n")},
-            {BYTES("MESSAGE\ncontent-length:2\n\n\0x"), "MESSAGE\ncontent-length:0\n\n"});
-        row("length-beyond-frame-waits", {BYTES("MESSAGE\ncontent-length:9\n\nabc\0\n"), BYTES("defg\0\n")},
-            {BYTES("MESSAGE\ncontent-length:9\n\nabc\0\ndefg")});
+            {BYTES("MESSAGE\ncontent-length:2\n\n\0x"), "MESSAGE\ncontent-length:0\n\n"}, 1, {}, 0, true);
         // Line breaks alone are heart-beats also while a frame waits for its body, which they join.
         row("heart-beats-while-body-pending", {"MESSAGE\ncontent-length:10\n\nabc", "\n", "\n\r\n", BYTES("def\0\n")},
             {"MESSAGE\ncontent-length:10\n\nabc\n\n\r\ndef"}, 1, {}, 2);
-        QByteArray body(1024 * 1024, 'x');
-        for (int i = 0; i < body.size(); i += 4093)
-            body[i] = '\0';
-        const QByteArray big = "MESSAGE\ncontent-length:" + QByteArray::number(body.size()) + "\n\n" + body;
-        ByteList pieces;
-        for (int i = 0; i < big.size() + 2; i += 1024)
-            pieces.append((big + BYTES("\0\n")).mid(i, 1024));
-        row("big-frame-in-binary-pieces", pieces, {big}, 1, {}, 0, true);
         // Repairs and refusals.
         row("lower-case-command-dropped-through-terminator", {BYTES("message\nid:1\n\n\0\nMESSAGE\nid:2\n\n\0\n")},
             {"MESSAGE\nid:2\n\n"}, 1, {corrupted});
         row("repair-without-terminator", {"xyz\nabc", receipt}, {"RECEIPT\n\n"}, 1, {corrupted});
-        row("request-command-from-broker", {BYTES("SEND\n\n\0\nRECEIPT\nreceipt-id:1\n\n\0\n")},
-            {"RECEIPT\nreceipt-id:1\n\n"}, 1, {invalid});
         row("header-without-colon", {BYTES("MESSAGE\nnocolon\n\n\0\n")}, {}, 0, {invalid});
         row("length-beyond-bytes", {BYTES("MESSAGE\ncontent-length:4000000000\n\nab\0\n")}, {}, 0, {invalid});
         row("no-header-end", {BYTES("MESSAGE\0")}, {}, 0, {invalid});
@@ -361,7 +288,6 @@ private slots:
         row("frame-verbatim-headers", frame({{"K", " a:b "}, {"k", "2"}, {"", ""}}, ""),
             bare("STOMP\nK: a:b \nk:2\n:\n"));
         row("frame-nul-in-body", frame({}, BYTES("a\0b")), BYTES("STOMP\ncontent-length:3\n\na\0b\0\n"), true);
-        row("frame-invalid-utf8", frame({}, "\xff"), BYTES("STOMP\ncontent-length:1\n\n\xff\0\n"), true);
     }
 
     void sending()
@@ -384,8 +310,7 @@ private slots:
         QSignalSpy connected(m_client, &QStompClient::socketConnected);
         m_client->sendHeartBeat();
         m_client->disconnectFromHost();
-        QCOMPARE(m_client->socketState(), QAbstractSocket::UnconnectedState);
-        QCOMPARE(int(m_client->socketError()), -1);
+        QVERIFY(m_client->socketState() == QAbstractSocket::UnconnectedState && int(m_client->socketError()) == -1);
         QCOMPARE(m_client->fetchFrame().type(), QStompResponseFrame::ResponseInvalid);
         m_client->connectToHost(m_broker->url());
         m_client->login("/"); // not connected yet
@@ -399,66 +324,43 @@ private slots:
         QCOMPARE(sent.count(), 0);
     }
 
-    // disconnectFromHost() closes normally, without a DISCONNECT frame; the host
-    // may reconnect from the disconnected signal, which drops the old socket.
-    void disconnectAndReconnect()
+    // disconnectFromHost() closes normally, without a DISCONNECT frame, and the host may reconnect
+    // from the disconnected signal, which drops the old socket. A socket of the client's own is
+    // deleted when replaced; one of the host's serves as it is, connected once, and is kept.
+    void socketLifecycle()
     {
         connectClient();
         const QPointer<QWebSocket> first = m_client->socket(), peer = m_broker->peer;
         QSignalSpy states(m_client, &QStompClient::socketStateChanged);
         QSignalSpy connected(m_client, &QStompClient::socketConnected);
-        connect(m_client, &QStompClient::socketDisconnected, this, [this] {
+        const auto reconnect = connect(m_client, &QStompClient::socketDisconnected, this, [this] {
             QCOMPARE(m_client->socketState(), QAbstractSocket::UnconnectedState);
             m_client->connectToHost(m_broker->url());
         });
         m_client->disconnectFromHost();
-        QVERIFY(connected.wait(5000));
+        QVERIFY(connected.wait(5000) && !states.isEmpty());
+        disconnect(reconnect);
         QTRY_VERIFY(first.isNull());
         QTRY_COMPARE(peer->closeCode(), QWebSocketProtocol::CloseCodeNormal);
-        QCOMPARE(peer->closeReason(), QString());
-        QVERIFY(m_broker->messages.isEmpty());
-        QVERIFY(std::any_of(states.cbegin(), states.cend(), [](const QList<QVariant> &state) {
-            return state.at(0).value<QAbstractSocket::SocketState>() == QAbstractSocket::UnconnectedState;
-        }));
-    }
-
-    void setSocketOwnership()
-    {
-        // A socket opened by the host serves the client as it is; setting it twice connects it once.
+        QVERIFY(peer->closeReason().isEmpty() && m_broker->messages.isEmpty());
+        const QPointer<QWebSocket> owned = m_client->socket(), ownedPeer = m_broker->peer;
         QWebSocket external;
         QSignalSpy open(&external, &QWebSocket::connected);
         external.open(m_broker->url());
         QVERIFY(open.wait(5000));
-        QTRY_VERIFY(m_broker->peer);
+        QTRY_VERIFY(m_broker->peer != ownedPeer);
+        m_client->setSocket(owned); // the socket it holds: kept
         m_client->setSocket(&external);
-        m_client->setSocket(&external);
-        deliver({BYTES("RECEIPT\n\n\0\n")});
-        QCOMPARE(m_client->framesAvailable(), 1);
-        // The client does not delete a socket it does not own, but replaces and deletes one it owns.
-        m_client->setSocket(nullptr);
-        QCOMPARE(external.state(), QAbstractSocket::ConnectedState);
-        m_client->connectToHost(m_broker->url());
-        const QPointer<QWebSocket> owned = m_client->socket();
-        m_client->setSocket(owned);
-        QCOMPARE(m_client->socket(), owned.data());
         m_client->setSocket(&external);
         QTRY_VERIFY(owned.isNull());
-        // A socket that goes away leaves a null pointer behind.
-        auto *shortLived = new QWebSocket;
+        deliver({BYTES("RECEIPT\n\n\0\n")});
+        QCOMPARE(m_client->framesAvailable(), 1);
+        m_client->setSocket(nullptr);
+        QCOMPARE(external.state(), QAbstractSocket::ConnectedState);
+        auto *shortLived = new QWebSocket; // a socket that goes away leaves a null pointer behind
         m_client->setSocket(shortLived);
         delete shortLived;
         QCOMPARE(m_client->socketErrorString(), QStringLiteral("No socket"));
-    }
-
-    void sslErrorsAreLogged()
-    {
-        const QList<QSslError> errors{QSslError(QSslError::SelfSignedCertificate),
-                                      QSslError(QSslError::HostNameMismatch)};
-        QVERIFY(QMetaObject::invokeMethod(m_client, "_q_sslErrors", Q_ARG(QList<QSslError>, errors)));
-        QStringList expected;
-        for (const QSslError &error : errors)
-            expected << QStringLiteral("default: %1 \"%2\"").arg(int(error.error())).arg(error.errorString());
-        QCOMPARE(warnings, expected);
     }
 };
 

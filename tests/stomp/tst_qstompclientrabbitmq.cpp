@@ -20,8 +20,8 @@ class tst_QStompClientRabbitMq : public QObject
 
     static QStompResponseFrame nextFrame(QStompClient &client)
     {
-        QTest::qWaitFor([&] { return client.framesAvailable() > 0; }, 10000);
-        return client.fetchFrame();
+        return QTest::qWaitFor([&] { return client.framesAvailable() > 0; }, 10000) ? client.fetchFrame()
+                                                                                   : QStompResponseFrame();
     }
 
 private slots:
@@ -45,14 +45,10 @@ private slots:
         QString large;
         for (int i = 0; large.size() < 1024 * 1024; ++i)
             large += QString::number(i) + QLatin1Char(' ');
-        const QByteArray guest("guest");
-        QTest::newRow("wrong-password")
-            << guest << QByteArray("wrong") << 0 << QByteArray() << true;
-        QTest::newRow("without-credentials")
-            << QByteArray() << QByteArray() << 0 << QByteArray() << true;
-        QTest::newRow("heart-beats") << guest << guest << 1000 << QByteArray() << true;
-        QTest::newRow("text") << guest << guest << 0 << QByteArray("h\xc3\xa9llo, w\xc3\xb6rld")
-                              << true;
+        const QByteArray guest("guest"), none;
+        QTest::newRow("wrong-password") << guest << QByteArray("wrong") << 0 << none << true;
+        QTest::newRow("heart-beats-without-credentials") << none << none << 1000 << none << true;
+        QTest::newRow("text") << guest << guest << 0 << QByteArray("h\xc3\xa9llo, w\xc3\xb6rld") << true;
         QTest::newRow("nul-bytes") << guest << guest << 0 << BYTES("a\0b\0\nc\0") << false;
         QTest::newRow("one-mebibyte") << guest << guest << 0 << large.toUtf8() << true;
     }
@@ -86,15 +82,15 @@ private slots:
         }
         if (!body.isNull()) {
             const QByteArray queue = "/queue/orvel-" + QByteArray(QTest::currentDataTag());
-            client.subscribe(queue, true, "s1", { { "receipt", "subscribed" } });
+            client.subscribe(queue, true, "s1", {{"receipt", "subscribed"}});
             QCOMPARE(nextFrame(client).receiptId(), QByteArray("subscribed"));
-            QStompRequestFrame send(QStompRequestFrame::RequestSend);
-            send.setDestination(queue);
-            send.setRawBody(body);
+            QStompRequestFrame raw(QStompRequestFrame::RequestSend);
+            raw.setDestination(queue);
+            raw.setRawBody(body);
             if (asText)
-                client.send(queue, QString::fromUtf8(body), QByteArray(), { { "x-trace", "42" } });
+                client.send(queue, QString::fromUtf8(body), QByteArray(), {{"x-trace", "42"}});
             else
-                client.sendFrame(send);
+                client.sendFrame(raw);
             frame = nextFrame(client);
             QCOMPARE(frame.type(), QStompResponseFrame::ResponseMessage);
             QCOMPARE(frame.destination() + frame.subscriptionId(), queue + "s1");
