@@ -228,6 +228,7 @@ private slots:
         QFETCH(QString, expected);
         QCOMPARE(actual, expected);
     }
+
     void entryLayout_data()
     {
         QTest::addColumn<bool>("rotate");
@@ -386,7 +387,7 @@ private slots:
     }
 
     // With the system clock: today's file by date. The banner goes to the file whatever the
-    // outputs say; the console entry is the file's.
+    // outputs say; the console entry has the file's layout.
     void outputs()
     {
         QFETCH(int, outs);
