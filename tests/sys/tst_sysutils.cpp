@@ -15,15 +15,18 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+#include <cstring>
 #include <functional>
 
 #include <sys/statvfs.h>
 #include <sys/sysinfo.h>
+#include <unistd.h>
 
 namespace {
 // Records every program start ("start", "detached" or "run", the program and
-// its arguments) instead of running it. start() can run the harmless child
-// program in its place, so that the process signals are real. Installed once
+// its arguments) instead of running it. start() can run a harmless program
+// in its place, so that the process signals are real. Installed once
 // and never removed: a timer left by a failed test must not reach the machine.
 class RecordingRunner : public SysCommandRunner
 {
@@ -41,7 +44,6 @@ public:
         if (standIn.isEmpty())
             return startResult;
         started->setProgram(standIn);
-        started->setArguments({ "exit", "0" });
         started->start(mode);
         return timeoutMs < 0 || started->waitForStarted(timeoutMs);
     }
@@ -430,7 +432,7 @@ private slots:
         QFETCH(bool, runs);
         QFETCH(bool, wayland);
         const auto env = environmentFor("WAYLAND_DISPLAY", "wayland-0", wayland);
-        recorder->standIn = runs ? SYSUTILS_CHILD : m_scratch.filePath("no-such-program");
+        recorder->standIn = runs ? "/bin/true" : m_scratch.filePath("no-such-program");
         SysUtils::screenshot(m_scratch.filePath(given));
         const QStringList parts = command.arg(m_scratch.path()).split(' ');
         QVERIFY(QFileInfo(QFileInfo(parts.last()).path()).isDir());
@@ -580,7 +582,7 @@ private slots:
             QCOMPARE(messages(QtDebugMsg).value(0), '"' + replies.first().mid(2).trimmed() + '"');
     }
 
-    // The last-chance handlers, in a child process.
+    // The last-chance handlers, in a child process (see main()).
     void catchSystemExceptions_data()
     {
         QTest::addColumn<QStringList>("arguments");
@@ -602,7 +604,7 @@ private slots:
             QSKIP("The sanitizer's allocator never calls the new handler");
 #endif
         QProcess child;
-        child.start(SYSUTILS_CHILD, arguments);
+        child.start(QCoreApplication::applicationFilePath(), QStringList("--child") + arguments);
         QVERIFY2(child.waitForStarted(10000), qPrintable(child.errorString()));
         if (arguments.first() == "wait-term") {
             QVERIFY(child.waitForReadyRead(10000));
@@ -615,5 +617,38 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_SysUtils)
+// As a child process ("--child <mode> [plain]"): installs the last-chance
+// handlers (unless "plain") and meets the event its mode names. It never
+// calls anything that changes the machine.
+int child(const char *mode, bool install)
+{
+    if (install)
+        SysUtils::catchSystemExceptions();
+    if (std::strcmp(mode, "wait-term") == 0) {
+        std::puts("ready");
+        std::fflush(stdout);
+        for (;;)
+            pause();
+    }
+    if (std::strcmp(mode, "terminate") == 0)
+        std::terminate();
+    if (std::strcmp(mode, "alloc") == 0) {
+        void *volatile block = ::operator new(std::numeric_limits<std::size_t>::max() / 2);
+        ::operator delete(block);
+    }
+    if (std::strcmp(mode, "sigint") == 0)
+        std::raise(SIGINT);
+    return 64;
+}
+
+int main(int argc, char **argv)
+{
+    if (argc > 2 && std::strcmp(argv[1], "--child") == 0)
+        return child(argv[2], argc < 4 || std::strcmp(argv[3], "plain") != 0);
+    QCoreApplication app(argc, argv);
+    tst_SysUtils test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_sysutils.moc"
