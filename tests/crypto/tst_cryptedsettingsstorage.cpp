@@ -19,11 +19,11 @@ QList<QtMsgType> logged;
 
 void fill(QSettings &settings)
 {
-    settings.setValue(QStringLiteral("name"), QStringLiteral("kiosk"));
-    settings.setValue(QStringLiteral("count"), 42);
-    settings.setValue(QStringLiteral("net/blob"), QByteArray::fromHex("00ff10"));
-    settings.setValue(QStringLiteral("net/area"), QRect(1, 2, 3, 4));
-    settings.setValue(QStringLiteral("text"), QStringLiteral("<tag> & \"quotes\" äöü"));
+    settings.setValue("name", QStringLiteral("kiosk"));
+    settings.setValue("count", 42);
+    settings.setValue("net/blob", QByteArray::fromHex("00ff10"));
+    settings.setValue("net/area", QRect(1, 2, 3, 4));
+    settings.setValue("text", QStringLiteral("<tag> & \"quotes\" äöü"));
 }
 
 // A qCompress() result with another length field.
@@ -45,8 +45,8 @@ private slots:
         XmlSettings::regFormat();
         // The XML reader reports every document it starts at debug level.
         QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
-        CryptedSettingsStorage crypted(path(QStringLiteral("full.enc")));
-        XmlSettings plain(path(QStringLiteral("full.xml")));
+        CryptedSettingsStorage crypted(path("full.enc"));
+        XmlSettings plain(path("full.xml"));
         fill(crypted);
         fill(plain);
     }
@@ -65,12 +65,12 @@ private slots:
     // The XML document compressed and enciphered under its own MD5.
     void fileLayoutAndContentMatchXmlFormat()
     {
-        const QByteArray file = readFile(path(QStringLiteral("full.enc")));
+        const QByteArray file = readFile(path("full.enc"));
         const QByteArray xml = decodeFile(file);
-        QCOMPARE(xml, readFile(path(QStringLiteral("full.xml"))));
+        QCOMPARE(xml, readFile(path("full.xml")));
         QCOMPARE(file.toHex(), encodeFile(xml).toHex());
-        const CryptedSettingsStorage crypted(path(QStringLiteral("full.enc")));
-        const XmlSettings plain(path(QStringLiteral("full.xml")));
+        const CryptedSettingsStorage crypted(path("full.enc"));
+        const XmlSettings plain(path("full.xml"));
         QCOMPARE(crypted.status(), QSettings::NoError);
         QCOMPARE(crypted.allKeys(), plain.allKeys());
         QCOMPARE(crypted.allKeys().size(), 5);
@@ -82,11 +82,10 @@ private slots:
     // not written at all, and the old file stays.
     void emptyAndUnwritableStores()
     {
-        const QString name = path(QStringLiteral("empty.enc")),
-                      refused = path(QStringLiteral("refused.enc"));
+        const QString name = path("empty.enc"), refused = path("refused.enc");
         {
             CryptedSettingsStorage store(name);
-            store.setValue(QStringLiteral("gone"), 1);
+            store.setValue("gone", 1);
             store.sync();
             store.remove(QStringLiteral("gone"));
         }
@@ -94,20 +93,20 @@ private slots:
                  QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<xml-settings/>\n"));
         QVERIFY(CryptedSettingsStorage(name).allKeys().isEmpty());
 
-        QVERIFY(QFile::copy(path(QStringLiteral("full.enc")), refused));
+        QVERIFY(QFile::copy(path("full.enc"), refused));
         CryptedSettingsStorage settings(refused);
         settings.setValue(QStringLiteral("a/").repeated(1024), 1);
         QTest::ignoreMessage(QtCriticalMsg, "\"Settings nested too deeply\"");
         settings.sync();
         QCOMPARE(settings.status(), QSettings::AccessError);
-        QCOMPARE(readFile(refused), readFile(path(QStringLiteral("full.enc"))));
+        QCOMPARE(readFile(refused), readFile(path("full.enc")));
     }
 
     void readingFiles_data()
     {
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<int>("criticals"); // -1: read, with the entries of the full store
-        const QByteArray valid = readFile(path(QStringLiteral("full.enc")));
+        const QByteArray valid = readFile(path("full.enc"));
         QVERIFY(valid.size() > 40);
         const QByteArray compressed = compressedPart(valid);
         const auto recompressed = [&](const QByteArray &part) {
@@ -163,7 +162,7 @@ private slots:
         const auto restore = qScopeGuard([] { qInstallMessageHandler(nullptr); });
         {
             const CryptedSettingsStorage store(name);
-            const XmlSettings plain(path(QStringLiteral("full.xml")));
+            const XmlSettings plain(path("full.xml"));
             QCOMPARE(store.status(), criticals < 0 ? QSettings::NoError : QSettings::FormatError);
             QCOMPARE(store.allKeys(), criticals < 0 ? plain.allKeys() : QStringList());
         }

@@ -109,7 +109,7 @@ private slots:
     void caCertificateKeys()
     {
         // Positional keys from setCACertificates: removeCaCertificate does not know them.
-        const QString name = path(QStringLiteral("ca.xml"));
+        const QString name = path("ca.xml");
         CryptoDataManager manager(name);
         manager.setCACertificates({ m_other, m_server });
         manager.forceSave();
@@ -138,7 +138,7 @@ private slots:
 
     void localCertificatesSkipDamagedEntry()
     {
-        const QString name = path(QStringLiteral("local.xml"));
+        const QString name = path("local.xml");
         {
             CryptoDataManager manager(name);
             manager.setLocalCertificates({ m_server, m_expired });
@@ -178,9 +178,9 @@ private slots:
         {
             XmlSettings raw(name);
             if (!der.isEmpty())
-                raw.setValue(QStringLiteral("PRIVATE_KEYS/key"), der);
+                raw.setValue("PRIVATE_KEYS/key", der);
             if (algorithm.isValid())
-                raw.setValue(QStringLiteral("PRIVATE_KEYS/algorithm"), algorithm);
+                raw.setValue("PRIVATE_KEYS/algorithm", algorithm);
         }
         const QSslKey key = CryptoDataManager(name).privateKey();
         QCOMPARE(key.isNull(), !readable);
@@ -190,8 +190,7 @@ private slots:
 
     void encryptStorageConvertsWholeStore()
     {
-        const QString plain = path(QStringLiteral("convert.xml")),
-                      encrypted = path(QStringLiteral("convert.enc"));
+        const QString plain = path("convert.xml"), encrypted = path("convert.enc");
         {
             CryptoDataManager manager(plain);
             fillStore(manager);
@@ -224,14 +223,11 @@ private slots:
     void encryptStorageEdgeCases()
     {
         const QByteArray xml = "<?xml version=\"1.0\"?><xml-settings><a>1</a></xml-settings>";
-        const QString plain = path(QStringLiteral("keep.xml")),
-                      encrypted = path(QStringLiteral("keep.enc"));
+        const QString plain = path("keep.xml"), encrypted = path("keep.enc");
         QVERIFY(writeFile(plain, xml) && writeFile(encrypted, "already there"));
         QVERIFY(CryptoDataManager::encryptStorage(plain, encrypted));
-        QVERIFY(CryptoDataManager::encryptStorage(path(QStringLiteral("missing.xml")),
-                                                  path("new.enc")));
-        QVERIFY(!CryptoDataManager::encryptStorage(plain,
-                                                   path(QStringLiteral("no-such-dir/keep.enc"))));
+        QVERIFY(CryptoDataManager::encryptStorage(path("missing.xml"), path("new.enc")));
+        QVERIFY(!CryptoDataManager::encryptStorage(plain, path("no-such-dir/keep.enc")));
         QCOMPARE(readFile(encrypted), QByteArray("already there"));
         QCOMPARE(readFile(plain), xml);
         QCOMPARE(QDir(m_stores.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
@@ -251,14 +247,14 @@ private slots:
     {
         QFETCH(bool, expired);
         const auto restore = restoreDefaultTlsConfiguration();
-        const CryptoDataManager first(path(QStringLiteral("first.xml")));
+        const CryptoDataManager first(path("first.xml"));
         const QSharedPointer<QSslConfiguration> captured = CryptoDataManager::_defaultSslConfig;
         QVERIFY(captured);
         // Captured once: a later change (or installation) is not taken for it.
         QSslConfiguration other = QSslConfiguration::defaultConfiguration();
         other.setPeerVerifyDepth(5);
         QSslConfiguration::setDefaultConfiguration(other);
-        CryptoDataManager manager(path(QStringLiteral("unusable.enc")));
+        CryptoDataManager manager(path("unusable.enc"));
         QCOMPARE(CryptoDataManager::_defaultSslConfig, captured);
         QVERIFY(captured->peerVerifyDepth() != 5);
 
@@ -279,11 +275,11 @@ private slots:
     {
         const auto restore = restoreDefaultTlsConfiguration();
         {
-            CryptoDataManager manager(path(QStringLiteral("serve.enc")));
+            CryptoDataManager manager(path("serve.enc"));
             fillStore(manager);
         }
         // A later start of the application: the store is read back.
-        CryptoDataManager manager(path(QStringLiteral("serve.enc")));
+        CryptoDataManager manager(path("serve.enc"));
         const QSslConfiguration built = manager.prepareSslConfiguration();
         QVERIFY(QSslConfiguration::defaultConfiguration()
                     .localCertificate()
