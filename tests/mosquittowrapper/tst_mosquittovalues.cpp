@@ -1,9 +1,7 @@
-#include <mosquittowrapper/mosquittoconfig.h>
 #include <mosquittowrapper/mosquittomessage.h>
+#include <mosquittowrapper/qtmosquittoclient_p.h>
 
 #include <QTest>
-
-#include <functional>
 
 #include <mosquitto.h>
 
@@ -13,12 +11,8 @@ class tst_MosquittoValues : public QObject
 private slots:
     void messageFromRecord_data();
     void messageFromRecord();
-    void knownTopicIsSharedOnlyWhenEqual();
-    void messageEquality();
-    void configDefaults();
-    void configModeIsZeroOrOne_data();
-    void configModeIsZeroOrOne();
-    void configEqualityCoversEveryField();
+    void codeMapping_data();
+    void codeMapping();
 };
 
 void tst_MosquittoValues::messageFromRecord_data()
@@ -27,18 +21,19 @@ void tst_MosquittoValues::messageFromRecord_data()
     QTest::addColumn<QByteArray>("payload");
     QTest::addColumn<int>("qos");
     QTest::addColumn<bool>("retain");
-    QTest::addColumn<int>("expectedQos");
-    QTest::addColumn<bool>("expectedRetain");
+    QTest::addColumn<QByteArray>("previous"); // topic of the message received before
     QTest::addColumn<bool>("valid");
 
-    QTest::newRow("plain") << QByteArray("a/b") << QByteArray("hello") << 1 << true << 1 << true
-                           << true;
-    QTest::newRow("binary-payload") << QByteArray("t") << QByteArray("\0\x01\xff", 3) << 2
-                                    << false << 2 << false << true;
-    QTest::newRow("empty-payload-resets-qos-retain")
-        << QByteArray("t") << QByteArray() << 2 << true << 0 << false << false;
-    QTest::newRow("no-topic") << QByteArray() << QByteArray("x") << 0 << false << 0 << false
-                              << false;
+    QTest::newRow("plain") << QByteArray("a/b") << QByteArray("hello") << 1 << true << QByteArray() << true;
+    QTest::newRow("binary-payload") << QByteArray("t") << QByteArray("\0\x01\xff", 3) << 2 << false << QByteArray()
+                                    << true;
+    // qos and retain are taken only with a payload.
+    QTest::newRow("empty-payload") << QByteArray("t") << QByteArray() << 2 << true << QByteArray() << false;
+    QTest::newRow("no-topic") << QByteArray() << QByteArray("x") << 0 << false << QByteArray() << false;
+    // A topic equal to the one before shares its bytes; any other is its own.
+    for (const char *previous : {"a/b", "a/c", "a/bc", "a/"})
+        QTest::addRow("after-%s", previous)
+            << QByteArray("a/b") << QByteArray("x") << 0 << false << QByteArray(previous) << true;
 }
 
 void tst_MosquittoValues::messageFromRecord()
@@ -47,6 +42,8 @@ void tst_MosquittoValues::messageFromRecord()
     QFETCH(QByteArray, payload);
     QFETCH(int, qos);
     QFETCH(bool, retain);
+    QFETCH(QByteArray, previous);
+    QFETCH(bool, valid);
 
     mosquitto_message record{};
     record.mid = 42;
@@ -56,114 +53,39 @@ void tst_MosquittoValues::messageFromRecord()
     record.qos = qos;
     record.retain = retain;
 
-    const MosquittoMessage msg(&record);
+    const MosquittoMessage msg(&record, previous);
     QCOMPARE(msg.id(), 42);
     QCOMPARE(msg.topic(), topic);
+    if (!previous.isEmpty())
+        QCOMPARE(msg.topic().constData() == previous.constData(), topic == previous);
     QCOMPARE(msg.payload(), payload);
-    QTEST(msg.qos(), "expectedQos");
-    QTEST(msg.retain(), "expectedRetain");
-    QTEST(msg.isValid(), "valid");
+    QCOMPARE(msg.qos(), payload.isEmpty() ? 0 : qos);
+    QCOMPARE(msg.retain(), !payload.isEmpty() && retain);
+    QCOMPARE(msg.isValid(), valid);
+    QVERIFY(msg == MosquittoMessage(msg) && msg != MosquittoMessage());
     QCOMPARE(MosquittoMessage(static_cast<const mosquitto_message *>(nullptr)), MosquittoMessage());
 }
 
-void tst_MosquittoValues::knownTopicIsSharedOnlyWhenEqual()
+void tst_MosquittoValues::codeMapping_data()
 {
-    char topic[] = "a/b";
-    char body[] = "x";
-    mosquitto_message record{};
-    record.topic = topic;
-    record.payload = body;
-    record.payloadlen = 1;
-
-    const QByteArray same("a/b");
-    QCOMPARE(MosquittoMessage(&record, same).topic().constData(), same.constData());
-    for (const QByteArray &other : {QByteArray("a/c"), QByteArray("a/bc"), QByteArray("a/"),
-                                    QByteArray()}) {
-        const MosquittoMessage msg(&record, other);
-        QCOMPARE(msg.topic(), QByteArray("a/b"));
-        QVERIFY(msg.topic().constData() != other.constData());
-    }
-}
-
-void tst_MosquittoValues::messageEquality()
-{
-    MosquittoMessage a;
-    a.setTopic("t");
-    a.setPayload("p");
-    MosquittoMessage b = a;
-    QVERIFY(a == b);
-    b.setRetain(true);
-    QVERIFY(a != b);
-    QVERIFY(!a.retain()); // copies do not share changes
-    b = a;
-    b.setPayload(QByteArray("p\0", 2));
-    QVERIFY(a != b);
-}
-
-void tst_MosquittoValues::configDefaults()
-{
-    const MosquittoConfig c;
-    QVERIFY(c.cleanSession() && !c.useMessagesQueue() && !c.useTopicsQueue() && !c.useSsl());
-    QCOMPARE(c.host(), QStringLiteral("localhost"));
-    QCOMPARE(c.port(), quint16(1883));
-    QCOMPARE(c.keepAlive(), 120);
-    QCOMPARE(c.maxInfliteMessages(), 10);
-    QCOMPARE(c.msgRetrySet(), 60u);
-    QCOMPARE(c.mode(), 0);
-    QCOMPARE(c.syncLoopTimeout(), 0);
-    QCOMPARE(c.syncLoopInterval(), 100);
-    QCOMPARE(c.reconnectTimeout(), 259200000);
-    QCOMPARE(c.proxy(), QNetworkProxy());
-    QVERIFY(c.userName().isEmpty() && c.password().isEmpty() && c.bindAddress().isEmpty());
-}
-
-void tst_MosquittoValues::configModeIsZeroOrOne_data()
-{
-    QTest::addColumn<int>("set");
+    QTest::addColumn<bool>("connack");
+    QTest::addColumn<int>("rc");
     QTest::addColumn<int>("expected");
-    QTest::newRow("one") << 1 << 1;
-    QTest::newRow("two") << 2 << 0;
-    QTest::newRow("minus-one") << -1 << 0;
+    for (int rc = 0; rc <= 16; ++rc)
+        QTest::addRow("err-%d", rc) << false << rc << rc;
+    // Codes libmosquitto 2.0 adds on either side.
+    for (int rc : {MOSQ_ERR_CONN_PENDING, MOSQ_ERR_AUTH_CONTINUE, MOSQ_ERR_PLUGIN_DEFER, MOSQ_ERR_ALREADY_EXISTS})
+        QTest::addRow("err-%d", rc) << false << rc << -1;
+    for (int rc = -1; rc <= 5; ++rc)
+        QTest::addRow("connack-%d", rc) << true << rc << (rc >= 0 && rc <= 3 ? rc << 12 : -1);
 }
 
-void tst_MosquittoValues::configModeIsZeroOrOne()
+void tst_MosquittoValues::codeMapping()
 {
-    QFETCH(int, set);
-    MosquittoConfig c;
-    c.setMode(1);
-    c.setMode(set);
-    QTEST(c.mode(), "expected");
-}
-
-void tst_MosquittoValues::configEqualityCoversEveryField()
-{
-    using C = MosquittoConfig;
-    const QString s = QStringLiteral("x");
-    const QList<QPair<const char *, std::function<void(C &)>>> changes = {
-        {"cleanSession", [](C &c) { c.setCleanSession(false); }},
-        {"useMessagesQueue", [](C &c) { c.setUseMessagesQueue(true); }},
-        {"useTopicsQueue", [](C &c) { c.setUseTopicsQueue(true); }},
-        {"useSsl", [](C &c) { c.setUseSsl(true); }},
-        {"userName", [&](C &c) { c.setUserName(s); }},
-        {"password", [&](C &c) { c.setPassword(s); }},
-        {"host", [&](C &c) { c.setHost(s); }},
-        {"port", [](C &c) { c.setPort(1); }},
-        {"keepAlive", [](C &c) { c.setKeepAlive(1); }},
-        {"bindAddress", [&](C &c) { c.setBindAddress(s); }},
-        {"proxy", [&](C &c) { c.setProxy(QNetworkProxy(QNetworkProxy::Socks5Proxy, s, 1080)); }},
-        {"maxInfliteMessages", [](C &c) { c.setMaxInfliteMessages(1); }},
-        {"msgRetrySet", [](C &c) { c.setMsgRetrySet(1); }},
-        {"mode", [](C &c) { c.setMode(1); }},
-        {"syncLoopTimeout", [](C &c) { c.setSyncLoopTimeout(1); }},
-        {"syncLoopInterval", [](C &c) { c.setSyncLoopInterval(1); }},
-        {"reconnectTimeout", [](C &c) { c.setReconnectTimeout(1); }},
-    };
-    const C base;
-    for (const auto &change : changes) {
-        C other = base;
-        change.second(other);
-        QVERIFY2(other != base && base == C(), change.first);
-    }
+    QFETCH(bool, connack);
+    QFETCH(int, rc);
+    QtMosquittoClientPrivate binding;
+    QTEST(connack ? int(binding.conResCode(rc)) : int(binding.errCode(rc)), "expected");
 }
 
 QTEST_GUILESS_MAIN(tst_MosquittoValues)

@@ -1,0 +1,411 @@
+// The MQTT stack against a real broker: first as hosts use it, through the
+// controller, the worker and its client, then the clients on their own.
+#include <mosquittowrapper/qtmosquittoclient.h>
+#include <mosquittowrapper/qtmosquittoclientasync.h>
+#include <mosquittowrapper/qtmosquittoclientsync.h>
+
+#include "mosquittotestkit.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTest>
+
+#include <mosquitto.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+const QStringList retained{QStringLiteral("-r")};
+
+enum class Kind { Sync, Async, Threaded };
+
+std::unique_ptr<QtMosquittoClientBase> makeClient(Kind kind, const MosquittoConfig &config, const QByteArray &id)
+{
+    if (kind == Kind::Sync)
+        return std::make_unique<QtMosquittoClientSync>(config, id);
+    if (kind == Kind::Async)
+        return std::make_unique<QtMosquittoClientAsync>(config, id);
+    return std::make_unique<QtMosquittoClient>(config, id);
+}
+
+MosquittoMessage message(const QByteArray &topic, const QByteArray &payload, int qos = 0, bool retain = false)
+{
+    MosquittoMessage msg;
+    msg.setTopic(topic);
+    msg.setPayload(payload);
+    msg.setQos(qos);
+    msg.setRetain(retain);
+    return msg;
+}
+
+} // namespace
+
+class tst_MosquittoStack : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void handlersExchangeMessages_data();
+    void handlersExchangeMessages();
+    void refusedConnectionIsLogged_data();
+    void refusedConnectionIsLogged();
+    void reconnectTimeoutOnOpenConnection();
+    void clientOpenBeforeOnConnectIsKept();
+
+    void closeIsACleanDisconnect_data();
+    void closeIsACleanDisconnect();
+    void asyncSecondOpen_data();
+    void asyncSecondOpen();
+    void destructionEndsThreadAndConnection_data();
+    void destructionEndsThreadAndConnection();
+    void socks5ProxyIsUsed();
+
+private:
+    // With the test account's user name and password as asked.
+    MosquittoConfig config(const QString &broker, int mode = 0, bool user = true, bool password = true)
+    {
+        MosquittoConfig c = brokerConfig(*m_brokers.value(broker), mode);
+        c.setUserName(user ? MosquittoBroker::Options().user : QString());
+        c.setPassword(password ? MosquittoBroker::Options().password : QString());
+        return c;
+    }
+
+    // The brokers by name: "plain" takes anonymous clients, "password" does not.
+    QHash<QString, MosquittoBroker *> m_brokers;
+    int m_threadsAtStart = 0;
+};
+
+void tst_MosquittoStack::initTestCase()
+{
+    QtMosquittoClientBase::init();
+    previousMessageHandler = qInstallMessageHandler(captureStackLog);
+    if (!MosquittoBroker::isAvailable())
+        QSKIP("mosquitto is not installed");
+    for (const char *name : {"plain", "password"}) {
+        auto *broker = m_brokers[QLatin1String(name)] = new MosquittoBroker;
+        MosquittoBroker::Options options;
+        options.requirePassword = qstrcmp(name, "password") == 0;
+        QVERIFY2(broker->start(options), qPrintable(broker->log()));
+    }
+    m_threadsAtStart = threadCount();
+}
+
+void tst_MosquittoStack::cleanupTestCase()
+{
+    qDeleteAll(m_brokers);
+    qInstallMessageHandler(previousMessageHandler);
+    QtMosquittoClientBase::release();
+}
+
+void tst_MosquittoStack::handlersExchangeMessages_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("broker");
+    QTest::addColumn<QString>("name"); // of the worker
+    QTest::addColumn<QString>("className"); // of its client
+    const QString async = QString::fromLatin1(QtMosquittoClientAsync::staticMetaObject.className());
+    const QString threaded = QString::fromLatin1(QtMosquittoClient::staticMetaObject.className());
+    for (const QString broker : {"plain", "password"}) {
+        QTest::addRow("async-%s", qPrintable(broker)) << 0 << broker << QString() << async;
+        QTest::addRow("threaded-%s", qPrintable(broker)) << 1 << broker << QStringLiteral("meter") << threaded;
+    }
+    QTest::newRow("other-mode-is-async") << 5 << QStringLiteral("plain") << QString() << async;
+}
+
+void tst_MosquittoStack::handlersExchangeMessages()
+{
+    QFETCH(int, mode);
+    QFETCH(QString, broker);
+    QFETCH(QString, name);
+    MosquittoBroker &b = *m_brokers.value(broker);
+    const QByteArray base = QByteArray("handlers/") + QTest::currentDataTag();
+    const QByteArray topic = base + "/t";
+    QVERIFY(b.publish(topic, "ready", retained));
+    const auto clearRetained = qScopeGuard([&] {
+        b.publish(base + "/reply", QByteArray(), retained);
+        b.publish(base + "/qos1", QByteArray(), retained);
+    });
+
+    TestController controller(config(broker, mode), {QString::fromUtf8(base + "/#")}, 60000);
+    controller.worker->setObjectName(name);
+    const auto stopController = qScopeGuard([&] { controller.stop(); });
+    QCOMPARE(controller.createFactory(nullptr), nullptr);
+    takeStackLog();
+    controller.start();
+    BaseMosquittoHandler *plain = controller.factory->createBaseHandler(this);
+    RecordingHandler echo;
+    controller.factory->registreExistingHandler(&echo);
+    controller.factory->registreExistingHandler(&echo); // still once
+    QSignalSpy plainMessages(plain, qOverload<MosquittoMessage>(&BaseMosquittoHandler::recieved));
+    QSignalSpy plainBytes(plain, qOverload<QByteArray, QByteArray>(&BaseMosquittoHandler::recieved));
+
+    // The retained message arrives once the worker has subscribed; the worker
+    // has logged its client (and so its class) on connecting.
+    QTRY_COMPARE_WITH_TIMEOUT(plainMessages.count(), 1, 10000);
+    QFETCH(QString, className);
+    const QRegularExpression client(QLatin1Char('^') + className + QLatin1String("\\(0x"));
+    QCOMPARE(takeStackLog().filter(client).size(), 1);
+    // The client's id: the worker's name, or the application's and the class's; then its address.
+    const QString id = name.isEmpty() ? QCoreApplication::applicationName() + QLatin1String("_MosquittoWorker") : name;
+    const QString address = QString::number(quintptr(controller.worker.data()), 16);
+    QVERIFY(b.log().contains(QStringLiteral(" as %1_%2 ").arg(id, address)));
+    QVERIFY(b.publish(topic, QByteArray(), retained)); // an empty payload is dropped
+    QVERIFY(b.publish(topic, "one"));
+    QVERIFY(b.publish(topic, "two", {QStringLiteral("-q"), QStringLiteral("1")}));
+    QVERIFY(b.publish(base + "/request", "ping")); // the handler's reply comes back through the worker
+    QTRY_COMPARE_WITH_TIMEOUT(plainMessages.count(), 5, 10000);
+    QTRY_COMPARE(echo.seen.count(), 5);
+    QCOMPARE(plainBytes.at(1).at(0).toByteArray(), topic);
+    QCOMPARE(plainBytes.at(1).at(1).toByteArray(), QByteArray("one"));
+    QVERIFY(echo.seen.at(0).retain());
+    QCOMPARE(echo.seen.at(2).qos(), 0); // the worker subscribes with QoS 0
+    QCOMPARE(echo.seen.at(4).topic(), base + "/reply");
+
+    // A handler's message reaches the broker as given; a topic with a NUL would
+    // be cut short, so each operation refuses it and the worker logs that.
+    const QByteArray binary("\x00\x01 binary \xff", 11);
+    echo.publish(message(base + "/qos1", binary, 1, true));
+    const QByteArray nul("nul/a\0b", 7);
+    echo.publish(message(nul, "p"));
+    echo.subscribe(nul);
+    echo.unsubscribe(nul);
+    QTRY_COMPARE(echo.seen.count(), 6);
+    QCOMPARE(echo.seen.at(5).payload(), binary);
+    QProcess sub;
+    sub.start(PeerProcess::findProgram(QStringLiteral("mosquitto_sub")),
+              b.subscribeArguments(base + "/+", 2, 5) << QStringLiteral("-q") << QStringLiteral("1"));
+    QVERIFY(sub.waitForFinished(10000));
+    QList<QByteArray> lines = sub.readAllStandardOutput().trimmed().split('\n');
+    std::sort(lines.begin(), lines.end());
+    // publish(topic, payload) of a handler is retained, with QoS 0.
+    QCOMPARE(lines, QList<QByteArray>({"1 0 " + base + "/reply re:ping", "1 1 " + base + "/qos1 " + binary}));
+    QStringList log;
+    const QString invalid = QString::fromUtf8(mosquitto_strerror(MOSQ_ERR_INVAL));
+    for (const char *op : {"mosquittoPublish", "mosquittoSubscribe", "mosquittoUnsubscribe"}) {
+        const QString error = QStringLiteral("\"MOSQTUITTO ERROR: 3 (%1: %2)\"").arg(QLatin1String(op), invalid);
+        QTRY_VERIFY2((log += takeStackLog()).contains(error), qPrintable(error));
+    }
+    controller.stop();
+    // Worker thread, libmosquitto's thread or the threaded client's: all gone.
+    QTRY_COMPARE(threadCount(), m_threadsAtStart);
+    delete plain;
+}
+
+void tst_MosquittoStack::refusedConnectionIsLogged_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("user");
+    QTest::addColumn<bool>("password");
+    QTest::addColumn<QString>("error");
+    const QString notAuthorised = QStringLiteral("-1 (Connection Refused: not authorised.)"); // CONNACK 5
+    QTest::newRow("async-anonymous") << 0 << false << false << notAuthorised;
+    QTest::newRow("threaded-anonymous") << 1 << false << false << notAuthorised;
+    // Credentials go only when both are set.
+    QTest::newRow("user-only") << 0 << true << false << notAuthorised;
+    QTest::newRow("password-only") << 0 << false << true << notAuthorised;
+    // Nothing listens on the port.
+    const QString refused = QString::fromUtf8(strerror(ECONNREFUSED));
+    QTest::newRow("closed-port") << 1 << false << false << QStringLiteral("14 (mosquittoConnect: %1)").arg(refused);
+}
+
+void tst_MosquittoStack::refusedConnectionIsLogged()
+{
+    QFETCH(int, mode);
+    QFETCH(bool, user);
+    QFETCH(bool, password);
+    QFETCH(QString, error);
+    MosquittoConfig c = config(QStringLiteral("password"), mode, user, password);
+    if (error.startsWith(QLatin1String("14 ")))
+        c.setPort(PeerProcess::freePort());
+    takeStackLog();
+    TestController controller(c, {QStringLiteral("t")}, 60000);
+    const auto stopController = qScopeGuard([&] { controller.stop(); });
+    controller.start();
+    QStringList log;
+    QTRY_VERIFY_WITH_TIMEOUT((log += takeStackLog()).contains("\"MOSQTUITTO ERROR: " + error + '"'), 10000);
+    QVERIFY(log.contains(QStringLiteral("START")));
+    controller.stop();
+    QVERIFY(takeStackLog().contains(QStringLiteral("STOP")));
+    QTRY_COMPARE(threadCount(), m_threadsAtStart);
+}
+
+// Two workers side by side: one rebuilds its open connection whenever it is
+// older than the reconnect timeout, the other, with a timeout of 0, keeps it.
+void tst_MosquittoStack::reconnectTimeoutOnOpenConnection()
+{
+    MosquittoBroker &b = *m_brokers.value(QStringLiteral("plain"));
+    QVERIFY(b.publish("rebuild/t", "again", retained));
+    const auto clearRetained = qScopeGuard([&] { b.publish("rebuild/t", QByteArray(), retained); });
+    std::unique_ptr<TestController> controllers[2];
+    RecordingHandler echoes[2];
+    for (int timeout : {300, 0}) {
+        MosquittoConfig c = config(QStringLiteral("plain"));
+        c.setReconnectTimeout(timeout);
+        auto &controller = controllers[timeout == 0];
+        controller = std::make_unique<TestController>(c, QStringList{"rebuild/t"}, 50);
+        controller->worker->setObjectName(QStringLiteral("rebuilt%1").arg(timeout));
+        controller->start();
+        controller->factory->registreExistingHandler(&echoes[timeout == 0]);
+    }
+    const auto connections = [&](int timeout) { return b.log().count(QStringLiteral(" as rebuilt%1_").arg(timeout)); };
+    // (A watch tick before the first acknowledgement may rebuild; none after it.)
+    QTRY_VERIFY_WITH_TIMEOUT(!echoes[1].seen.isEmpty(), 10000);
+    const int keptConnections = connections(0);
+    // Each new connection subscribes again and gets the retained message.
+    QTRY_VERIFY_WITH_TIMEOUT(echoes[0].seen.count() >= 3 && connections(300) >= 3, 10000);
+    QCOMPARE(connections(0), keptConnections);
+    QCOMPARE(echoes[1].seen.count(), 1);
+    for (auto &controller : controllers)
+        controller->stop();
+    QTRY_COMPARE(threadCount(), m_threadsAtStart);
+    // Every client's connection was ended, the replaced ones and the last.
+    // (A replaced client unsubscribed just before; when the broker's replies
+    // are still unread as libmosquitto closes, the broker sees a reset instead
+    // of the DISCONNECT and logs "closed its connection".)
+    const QRegularExpression ended(
+        QStringLiteral("Client rebuilt300_[0-9a-f]+ (disconnected|closed its connection)\\."));
+    QTRY_COMPARE(b.log().count(ended), connections(300));
+}
+
+// libmosquitto may reconnect by itself before onConnect() ran: a watch tick
+// takes that connection for a fresh one and keeps the client.
+void tst_MosquittoStack::clientOpenBeforeOnConnectIsKept()
+{
+    // Driven directly in this thread, without a worker thread.
+    MosquittoWorker worker(config(QStringLiteral("plain")), {});
+    worker.start();
+    worker.start(); // a fresh start: the first client goes
+    QCOMPARE(worker.findChildren<QtMosquittoClientBase *>().count(), 1);
+    QPointer<QtMosquittoClientBase> client = worker.findChild<QtMosquittoClientBase *>();
+    client->blockSignals(true);
+    QTRY_VERIFY(client->isOpen());
+    QMetaObject::invokeMethod(&worker, "reconnect");
+    QVERIFY(client);
+    worker.stop();
+    QVERIFY(!client);
+}
+
+void tst_MosquittoStack::closeIsACleanDisconnect_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::newRow("sync") << int(Kind::Sync);
+    QTest::newRow("async") << int(Kind::Async);
+    QTest::newRow("threaded") << int(Kind::Threaded);
+}
+
+void tst_MosquittoStack::closeIsACleanDisconnect()
+{
+    QFETCH(int, kind);
+    const QByteArray id = QByteArray("clean-") + QTest::currentDataTag();
+    auto client = makeClient(Kind(kind), config(QStringLiteral("plain")), id);
+    QSignalSpy opened(client.get(), &QtMosquittoClientBase::opened);
+    QSignalSpy closed(client.get(), &QtMosquittoClientBase::closed);
+    client->open();
+    QVERIFY(opened.wait(5000));
+    QVERIFY(client->isOpen());
+    client->close();
+    if (Kind(kind) != Kind::Async) // its close() does not report
+        QTRY_COMPARE(closed.count(), 1);
+    QTRY_VERIFY(!client->isOpen());
+    // The broker got the DISCONNECT (so it would not publish a will), rather
+    // than seeing the socket drop.
+    const MosquittoBroker &b = *m_brokers.value(QStringLiteral("plain"));
+    const QString log = QStringLiteral("Client %1 ").arg(QString::fromUtf8(id));
+    QTRY_VERIFY_WITH_TIMEOUT(b.log().contains(log + QLatin1String("disconnected.")), 5000);
+    QVERIFY(!b.log().contains(log + QLatin1String("closed its connection.")));
+}
+
+void tst_MosquittoStack::asyncSecondOpen_data()
+{
+    QTest::addColumn<bool>("connecting");
+    QTest::newRow("while-open-closes") << false;
+    // libmosquitto's thread keeps trying: no second one is started, for ten seconds.
+    QTest::newRow("while-connecting-leaves-the-thread") << true;
+}
+
+void tst_MosquittoStack::asyncSecondOpen()
+{
+    QFETCH(bool, connecting);
+    MosquittoConfig c = config(QStringLiteral("plain"));
+    if (connecting)
+        c.setPort(PeerProcess::freePort());
+    QtMosquittoClientAsync client(c, "open-twice");
+    QSignalSpy opened(&client, &QtMosquittoClientBase::opened);
+    QSignalSpy errors(&client, &QtMosquittoClientBase::error);
+    client.open();
+    QVERIFY(connecting || opened.wait(5000));
+    client.open();
+    QVERIFY(!client.isOpen());
+    QCoreApplication::processEvents();
+    for (const auto &e : qAsConst(errors))
+        QVERIFY2(!e.at(1).toString().startsWith(QLatin1String("mosquittoLoopStart")), qPrintable(e.at(1).toString()));
+    client.close();
+}
+
+void tst_MosquittoStack::destructionEndsThreadAndConnection_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("rounds");
+    // The network thread may be anywhere in its work as the client goes: many tries.
+    QTest::newRow("async") << int(Kind::Async) << 20;
+    QTest::newRow("threaded") << int(Kind::Threaded) << 1;
+}
+
+// Deleted while open, subscribed and receiving.
+void tst_MosquittoStack::destructionEndsThreadAndConnection()
+{
+    QFETCH(int, kind);
+    QFETCH(int, rounds);
+    MosquittoBroker broker; // left with large retained messages
+    QVERIFY2(broker.start(), qPrintable(broker.log()));
+    // Threads of earlier clients may still be on their way out.
+    QTRY_COMPARE(threadCount(), m_threadsAtStart);
+    for (int round = 0; round < rounds; ++round) {
+        auto client = makeClient(Kind(kind), brokerConfig(broker), "gone" + QByteArray::number(round));
+        QSignalSpy opened(client.get(), &QtMosquittoClientBase::opened);
+        int received = 0; // counted only: they are large
+        connect(client.get(), &QtMosquittoClientBase::recieved, this, [&] { ++received; });
+        client->open();
+        QVERIFY(opened.wait(5000));
+        QTRY_COMPARE(threadCount(), m_threadsAtStart + 1);
+        // Retained, they come back at once on every subscription, each under a topic of its own.
+        for (int i = 0; round == 0 && i < 40; ++i)
+            client->publish(message("gone/" + QByteArray::number(i), QByteArray(1 << 20, 'x'), 0, true));
+        QVERIFY(client->subscribe("gone/#"));
+        QTRY_VERIFY_WITH_TIMEOUT(received >= 5, 10000);
+        client.reset();
+        // isFinished() comes just before the system thread is gone.
+        QTRY_COMPARE(threadCount(), m_threadsAtStart);
+    }
+    // The network thread went with the client, and with it the connection.
+    const QRegularExpression ended(QStringLiteral("Client gone[0-9]+ (closed its connection|disconnected)"));
+    QTRY_COMPARE_WITH_TIMEOUT(broker.log().count(ended), rounds, 5000);
+}
+
+// (Every configuration of these tests also names an HTTP proxy, which must change nothing.)
+void tst_MosquittoStack::socks5ProxyIsUsed()
+{
+    QTcpServer socks;
+    QVERIFY(socks.listen(QHostAddress::LocalHost));
+    MosquittoConfig c = config(QStringLiteral("plain"));
+    c.setProxy(QNetworkProxy(QNetworkProxy::Socks5Proxy, QStringLiteral("127.0.0.1"), socks.serverPort()));
+    QtMosquittoClientSync proxied(c, "socks-proxy");
+    proxied.open();
+    QVERIFY(socks.waitForNewConnection(5000));
+    QTcpSocket *peer = socks.nextPendingConnection();
+    QTRY_VERIFY_WITH_TIMEOUT(peer->bytesAvailable() > 0, 5000);
+    QCOMPARE(peer->read(1), QByteArray("\x05", 1)); // SOCKS version 5 greeting
+    proxied.close();
+}
+
+QTEST_GUILESS_MAIN(tst_MosquittoStack)
+#include "tst_mosquittostack.moc"
