@@ -60,12 +60,9 @@ private slots:
     void reconnectTimeoutOnOpenConnection();
     void clientOpenBeforeOnConnectIsKept();
 
-    void closeIsACleanDisconnect_data();
-    void closeIsACleanDisconnect();
-    void asyncSecondOpen_data();
-    void asyncSecondOpen();
-    void destructionEndsThreadAndConnection_data();
-    void destructionEndsThreadAndConnection();
+    void clientEndsItsConnection_data();
+    void clientEndsItsConnection();
+    void asyncOpenWhileConnecting();
 
 private:
     // With the test account's user name and password as asked.
@@ -298,101 +295,79 @@ void tst_MosquittoStack::clientOpenBeforeOnConnectIsKept()
     QVERIFY(!client);
 }
 
-void tst_MosquittoStack::closeIsACleanDisconnect_data()
+void tst_MosquittoStack::clientEndsItsConnection_data()
 {
     QTest::addColumn<int>("kind");
-    QTest::newRow("sync") << int(Kind::Sync);
-    QTest::newRow("async") << int(Kind::Async);
-    QTest::newRow("threaded") << int(Kind::Threaded);
-}
-
-void tst_MosquittoStack::closeIsACleanDisconnect()
-{
-    QFETCH(int, kind);
-    const QByteArray id = QByteArray("clean-") + QTest::currentDataTag();
-    auto client = makeClient(Kind(kind), config(QStringLiteral("plain")), id);
-    QSignalSpy opened(client.get(), &QtMosquittoClientBase::opened);
-    QSignalSpy closed(client.get(), &QtMosquittoClientBase::closed);
-    client->open();
-    QVERIFY(opened.wait(5000));
-    QVERIFY(client->isOpen());
-    client->close();
-    if (Kind(kind) != Kind::Async) // its close() does not report
-        QTRY_COMPARE(closed.count(), 1);
-    QTRY_VERIFY(!client->isOpen());
-    // The broker got the DISCONNECT (so it would not publish a will), rather
-    // than seeing the socket drop.
-    const MosquittoBroker &b = *m_brokers.value(QStringLiteral("plain"));
-    const QString log = QStringLiteral("Client %1 ").arg(QString::fromUtf8(id));
-    QTRY_VERIFY_WITH_TIMEOUT(b.log().contains(log + QLatin1String("disconnected.")), 5000);
-    QVERIFY(!b.log().contains(log + QLatin1String("closed its connection.")));
-}
-
-void tst_MosquittoStack::asyncSecondOpen_data()
-{
-    QTest::addColumn<bool>("connecting");
-    QTest::newRow("while-open-closes") << false;
-    // libmosquitto's thread keeps trying: no second one is started, for ten seconds.
-    QTest::newRow("while-connecting-leaves-the-thread") << true;
-}
-
-void tst_MosquittoStack::asyncSecondOpen()
-{
-    QFETCH(bool, connecting);
-    MosquittoConfig c = config(QStringLiteral("plain"));
-    if (connecting)
-        c.setPort(PeerProcess::freePort());
-    QtMosquittoClientAsync client(c, "open-twice");
-    QSignalSpy opened(&client, &QtMosquittoClientBase::opened);
-    QSignalSpy errors(&client, &QtMosquittoClientBase::error);
-    client.open();
-    QVERIFY(connecting || opened.wait(5000));
-    client.open();
-    QVERIFY(!client.isOpen());
-    QCoreApplication::processEvents();
-    for (const auto &e : qAsConst(errors))
-        QVERIFY2(!e.at(1).toString().startsWith(QLatin1String("mosquittoLoopStart")), qPrintable(e.at(1).toString()));
-    client.close();
-}
-
-void tst_MosquittoStack::destructionEndsThreadAndConnection_data()
-{
-    QTest::addColumn<int>("kind");
+    QTest::addColumn<QByteArray>("how");
     QTest::addColumn<int>("rounds");
-    // The network thread may be anywhere in its work as the client goes: many tries.
-    QTest::newRow("async") << int(Kind::Async) << 20;
-    QTest::newRow("threaded") << int(Kind::Threaded) << 1;
+    QTest::newRow("sync-close") << int(Kind::Sync) << QByteArray("close") << 1;
+    QTest::newRow("async-close") << int(Kind::Async) << QByteArray("close") << 1;
+    QTest::newRow("threaded-close") << int(Kind::Threaded) << QByteArray("close") << 1;
+    // An open() on an open asynchronous client closes it.
+    QTest::newRow("async-open-again") << int(Kind::Async) << QByteArray("open") << 1;
+    // Deleted while subscribed and receiving large messages. The network thread
+    // may be anywhere in its work as the client goes: many tries.
+    QTest::newRow("async-deleted") << int(Kind::Async) << QByteArray("delete") << 20;
+    QTest::newRow("threaded-deleted") << int(Kind::Threaded) << QByteArray("delete") << 1;
 }
 
-// Deleted while open, subscribed and receiving.
-void tst_MosquittoStack::destructionEndsThreadAndConnection()
+void tst_MosquittoStack::clientEndsItsConnection()
 {
     QFETCH(int, kind);
+    QFETCH(QByteArray, how);
     QFETCH(int, rounds);
-    MosquittoBroker broker; // left with large retained messages
+    MosquittoBroker broker; // of this row alone: its log, its large retained messages
     QVERIFY2(broker.start(), qPrintable(broker.log()));
     // Threads of earlier clients may still be on their way out.
     QTRY_COMPARE(threadCount(), m_threadsAtStart);
     for (int round = 0; round < rounds; ++round) {
-        auto client = makeClient(Kind(kind), brokerConfig(broker), "gone" + QByteArray::number(round));
+        auto client = makeClient(Kind(kind), brokerConfig(broker), "ends" + QByteArray::number(round));
         QSignalSpy opened(client.get(), &QtMosquittoClientBase::opened);
+        QSignalSpy closed(client.get(), &QtMosquittoClientBase::closed);
         int received = 0; // counted only: they are large
         connect(client.get(), &QtMosquittoClientBase::recieved, this, [&] { ++received; });
         client->open();
         QVERIFY(opened.wait(5000));
-        QTRY_COMPARE(threadCount(), m_threadsAtStart + 1);
-        // Retained, they come back at once on every subscription, each under a topic of its own.
-        for (int i = 0; round == 0 && i < 40; ++i)
-            client->publish(message("gone/" + QByteArray::number(i), QByteArray(1 << 20, 'x'), 0, true));
-        QVERIFY(client->subscribe("gone/#"));
-        QTRY_VERIFY_WITH_TIMEOUT(received >= 5, 10000);
-        client.reset();
-        // isFinished() comes just before the system thread is gone.
-        QTRY_COMPARE(threadCount(), m_threadsAtStart);
+        if (how == "delete") {
+            // Retained, they come back at once on every subscription, each under a topic of its own.
+            for (int i = 0; round == 0 && i < 40; ++i)
+                client->publish(message("big/" + QByteArray::number(i), QByteArray(1 << 20, 'x'), 0, true));
+            QVERIFY(client->subscribe("big/#"));
+            QTRY_VERIFY_WITH_TIMEOUT(received >= 5, 10000);
+            client.reset();
+            // The network thread goes with the client (isFinished() comes just before it is gone).
+            QTRY_COMPARE(threadCount(), m_threadsAtStart);
+            continue;
+        }
+        how == "open" ? client->open() : client->close();
+        if (Kind(kind) != Kind::Async) // its close() does not report
+            QTRY_COMPARE(closed.count(), 1);
+        QTRY_VERIFY(!client->isOpen());
     }
-    // The network thread went with the client, and with it the connection.
-    const QRegularExpression ended(QStringLiteral("Client gone[0-9]+ (closed its connection|disconnected)"));
+    // Each connection ended. A closed one with the DISCONNECT (so the broker
+    // would not publish a will) rather than by the socket dropping, which a
+    // deleted client may also do.
+    const QRegularExpression ended(QStringLiteral("Client ends[0-9]+ (closed its connection|disconnected)"));
     QTRY_COMPARE_WITH_TIMEOUT(broker.log().count(ended), rounds, 5000);
+    if (how != "delete")
+        QCOMPARE(broker.log().count(QRegularExpression(QStringLiteral("Client ends[0-9]+ disconnected\\."))), rounds);
+}
+
+// While libmosquitto's thread still tries to connect, a second open() of an
+// asynchronous client leaves that thread alone instead of trying for ten
+// seconds to start another.
+void tst_MosquittoStack::asyncOpenWhileConnecting()
+{
+    MosquittoConfig c = config(QStringLiteral("plain"));
+    c.setPort(PeerProcess::freePort());
+    QtMosquittoClientAsync client(c, "connecting");
+    QSignalSpy errors(&client, &QtMosquittoClientBase::error);
+    client.open();
+    client.open();
+    QCoreApplication::processEvents();
+    for (const auto &e : qAsConst(errors))
+        QVERIFY2(!e.at(1).toString().startsWith(QLatin1String("mosquittoLoopStart")), qPrintable(e.at(1).toString()));
+    client.close();
 }
 
 QTEST_GUILESS_MAIN(tst_MosquittoStack)
