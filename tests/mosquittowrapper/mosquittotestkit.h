@@ -14,7 +14,6 @@
 #include "mosquittobroker.h"
 
 #include <QDir>
-#include <QHash>
 #include <QMutex>
 #include <QPointer>
 
@@ -62,13 +61,11 @@ class RecordingHandler : public BaseMosquittoHandler
 {
 public:
     QList<MosquittoMessage> seen;
-    QHash<QByteArray, int> counts; // by payload
 
 protected:
     void processMessage(MosquittoMessage msg) override
     {
         seen << msg;
-        ++counts[msg.payload()];
         if (msg.topic().endsWith("/request"))
             publish(msg.topic().replace("/request", "/reply"), "re:" + msg.payload());
         BaseMosquittoHandler::processMessage(msg);
@@ -87,7 +84,6 @@ public:
     QPointer<MosquittoWorker> worker;
     MosquittoHandlersFactory *factory = nullptr;
     using BaseMosquittoController::createFactory;
-    using BaseMosquittoController::threads;
 
 protected:
     bool doStart() override

@@ -53,16 +53,13 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
 
-    void handlersExchangeMessages_data();
-    void handlersExchangeMessages();
-    void refusedConnectionIsLogged_data();
-    void refusedConnectionIsLogged();
+    void workerConnectsAndHandlersExchangeMessages_data();
+    void workerConnectsAndHandlersExchangeMessages();
     void reconnectTimeoutOnOpenConnection();
     void clientOpenBeforeOnConnectIsKept();
 
     void clientEndsItsConnection_data();
     void clientEndsItsConnection();
-    void asyncOpenWhileConnecting();
 
 private:
     // With the test account's user name and password as asked.
@@ -101,27 +98,45 @@ void tst_MosquittoStack::cleanupTestCase()
     QtMosquittoClientBase::release();
 }
 
-void tst_MosquittoStack::handlersExchangeMessages_data()
+void tst_MosquittoStack::workerConnectsAndHandlersExchangeMessages_data()
 {
     QTest::addColumn<int>("mode");
     QTest::addColumn<QString>("broker");
-    QTest::addColumn<QString>("name"); // of the worker
-    QTest::addColumn<QString>("className"); // of its client
-    const QString async = QString::fromLatin1(QtMosquittoClientAsync::staticMetaObject.className());
-    const QString threaded = QString::fromLatin1(QtMosquittoClient::staticMetaObject.className());
+    QTest::addColumn<bool>("user");     // the test account's user name is set
+    QTest::addColumn<bool>("password"); // and its password
+    QTest::addColumn<QString>("error"); // logged by the worker; none: the connection is taken
     for (const QString broker : {"plain", "password"}) {
-        QTest::addRow("async-%s", qPrintable(broker)) << 0 << broker << QString() << async;
-        QTest::addRow("threaded-%s", qPrintable(broker)) << 1 << broker << QStringLiteral("meter") << threaded;
+        QTest::addRow("async-%s", qPrintable(broker)) << 0 << broker << true << true << QString();
+        QTest::addRow("threaded-%s", qPrintable(broker)) << 1 << broker << true << true << QString();
     }
-    QTest::newRow("other-mode-is-async") << 5 << QStringLiteral("plain") << QString() << async;
+    QTest::newRow("other-mode-is-async") << 5 << QStringLiteral("plain") << true << true << QString();
+    const QString notAuthorised = QStringLiteral("-1 (Connection Refused: not authorised.)"); // CONNACK 5
+    QTest::newRow("async-anonymous") << 0 << QStringLiteral("password") << false << false << notAuthorised;
+    QTest::newRow("threaded-anonymous") << 1 << QStringLiteral("password") << false << false << notAuthorised;
+    // Credentials go only when both are set.
+    QTest::newRow("user-only") << 0 << QStringLiteral("password") << true << false << notAuthorised;
+    QTest::newRow("password-only") << 0 << QStringLiteral("password") << false << true << notAuthorised;
+    // Nothing listens on the port, or where the SOCKS5 proxy should be (HTTP proxies, named in
+    // every configuration here, are ignored).
+    const QString refused = QStringLiteral("14 (mosquittoConnect: %1)").arg(QString::fromUtf8(strerror(ECONNREFUSED)));
+    QTest::newRow("closed-port") << 1 << QStringLiteral("plain") << true << true << refused;
+    QTest::newRow("socks5-proxy") << 1 << QStringLiteral("plain") << true << true << refused;
 }
 
-void tst_MosquittoStack::handlersExchangeMessages()
+void tst_MosquittoStack::workerConnectsAndHandlersExchangeMessages()
 {
     QFETCH(int, mode);
     QFETCH(QString, broker);
-    QFETCH(QString, name);
+    QFETCH(bool, user);
+    QFETCH(bool, password);
+    QFETCH(QString, error);
     MosquittoBroker &b = *m_brokers.value(broker);
+    MosquittoConfig c = config(broker, mode, user, password);
+    const QByteArray tag = QTest::currentDataTag();
+    if (tag == "closed-port")
+        c.setPort(PeerProcess::freePort());
+    if (tag == "socks5-proxy")
+        c.setProxy(QNetworkProxy(QNetworkProxy::Socks5Proxy, QStringLiteral("127.0.0.1"), PeerProcess::freePort()));
     const QByteArray base = QByteArray("handlers/") + QTest::currentDataTag();
     const QByteArray topic = base + "/t";
     QVERIFY(b.publish(topic, "ready", retained));
@@ -130,12 +145,19 @@ void tst_MosquittoStack::handlersExchangeMessages()
         b.publish(base + "/qos1", QByteArray(), retained);
     });
 
-    TestController controller(config(broker, mode), {QString::fromUtf8(base + "/#")}, 60000);
+    TestController controller(c, {QString::fromUtf8(base + "/#")}, 60000);
+    const QString name = mode == 1 ? QStringLiteral("meter") : QString(); // the others go by their class
     controller.worker->setObjectName(name);
     const auto stopController = qScopeGuard([&] { controller.stop(); });
     QCOMPARE(controller.createFactory(nullptr), nullptr);
     takeStackLog();
     controller.start();
+    QStringList log;
+    if (!error.isEmpty()) {
+        QTRY_VERIFY_WITH_TIMEOUT((log += takeStackLog()).contains("\"MOSQTUITTO ERROR: " + error + '"'), 10000);
+        QVERIFY(log.contains(QStringLiteral("START")));
+        return;
+    }
     BaseMosquittoHandler *plain = controller.factory->createBaseHandler(this);
     RecordingHandler echo;
     controller.factory->registreExistingHandler(&echo);
@@ -146,9 +168,8 @@ void tst_MosquittoStack::handlersExchangeMessages()
     // The retained message arrives once the worker has subscribed; the worker
     // has logged its client (and so its class) on connecting.
     QTRY_COMPARE_WITH_TIMEOUT(plainMessages.count(), 1, 10000);
-    QFETCH(QString, className);
-    const QRegularExpression client(QLatin1Char('^') + className + QLatin1String("\\(0x"));
-    QCOMPARE(takeStackLog().filter(client).size(), 1);
+    const QString client = mode == 1 ? QStringLiteral("QtMosquittoClient") : QStringLiteral("QtMosquittoClientAsync");
+    QCOMPARE(takeStackLog().filter(QRegularExpression(QLatin1Char('^') + client + QLatin1String("\\(0x"))).size(), 1);
     // The client's id: the worker's name, or the application's and the class's; then its address.
     const QString id = name.isEmpty() ? QCoreApplication::applicationName() + QLatin1String("_MosquittoWorker") : name;
     const QString address = QString::number(quintptr(controller.worker.data()), 16);
@@ -184,59 +205,16 @@ void tst_MosquittoStack::handlersExchangeMessages()
     std::sort(lines.begin(), lines.end());
     // publish(topic, payload) of a handler is retained, with QoS 0.
     QCOMPARE(lines, QList<QByteArray>({"1 0 " + base + "/reply re:ping", "1 1 " + base + "/qos1 " + binary}));
-    QStringList log;
     const QString invalid = QString::fromUtf8(mosquitto_strerror(MOSQ_ERR_INVAL));
     for (const char *op : {"mosquittoPublish", "mosquittoSubscribe", "mosquittoUnsubscribe"}) {
         const QString error = QStringLiteral("\"MOSQTUITTO ERROR: 3 (%1: %2)\"").arg(QLatin1String(op), invalid);
         QTRY_VERIFY2((log += takeStackLog()).contains(error), qPrintable(error));
     }
     controller.stop();
+    QVERIFY(takeStackLog().contains(QStringLiteral("STOP")));
     // Worker thread, libmosquitto's thread or the threaded client's: all gone.
     QTRY_COMPARE(threadCount(), m_threadsAtStart);
     delete plain;
-}
-
-void tst_MosquittoStack::refusedConnectionIsLogged_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<bool>("user");
-    QTest::addColumn<bool>("password");
-    QTest::addColumn<QString>("error");
-    const QString notAuthorised = QStringLiteral("-1 (Connection Refused: not authorised.)"); // CONNACK 5
-    QTest::newRow("async-anonymous") << 0 << false << false << notAuthorised;
-    QTest::newRow("threaded-anonymous") << 1 << false << false << notAuthorised;
-    // Credentials go only when both are set.
-    QTest::newRow("user-only") << 0 << true << false << notAuthorised;
-    QTest::newRow("password-only") << 0 << false << true << notAuthorised;
-    // Nothing listens on the port, or where the SOCKS5 proxy should be (HTTP proxies, named in
-    // every configuration here, are ignored).
-    const QString refused = QStringLiteral("14 (mosquittoConnect: %1)").arg(QString::fromUtf8(strerror(ECONNREFUSED)));
-    QTest::newRow("closed-port") << 1 << false << false << refused;
-    QTest::newRow("socks5-proxy") << 1 << false << false << refused;
-}
-
-void tst_MosquittoStack::refusedConnectionIsLogged()
-{
-    QFETCH(int, mode);
-    QFETCH(bool, user);
-    QFETCH(bool, password);
-    QFETCH(QString, error);
-    MosquittoConfig c = config(QStringLiteral("password"), mode, user, password);
-    const QByteArray tag = QTest::currentDataTag();
-    if (tag == "closed-port")
-        c.setPort(PeerProcess::freePort());
-    if (tag == "socks5-proxy")
-        c.setProxy(QNetworkProxy(QNetworkProxy::Socks5Proxy, QStringLiteral("127.0.0.1"), PeerProcess::freePort()));
-    takeStackLog();
-    TestController controller(c, {QStringLiteral("t")}, 60000);
-    const auto stopController = qScopeGuard([&] { controller.stop(); });
-    controller.start();
-    QStringList log;
-    QTRY_VERIFY_WITH_TIMEOUT((log += takeStackLog()).contains("\"MOSQTUITTO ERROR: " + error + '"'), 10000);
-    QVERIFY(log.contains(QStringLiteral("START")));
-    controller.stop();
-    QVERIFY(takeStackLog().contains(QStringLiteral("STOP")));
-    QTRY_COMPARE(threadCount(), m_threadsAtStart);
 }
 
 // Two workers side by side: one rebuilds its open connection whenever it is
@@ -351,23 +329,6 @@ void tst_MosquittoStack::clientEndsItsConnection()
     QTRY_COMPARE_WITH_TIMEOUT(broker.log().count(ended), rounds, 5000);
     if (how != "delete")
         QCOMPARE(broker.log().count(QRegularExpression(QStringLiteral("Client ends[0-9]+ disconnected\\."))), rounds);
-}
-
-// While libmosquitto's thread still tries to connect, a second open() of an
-// asynchronous client leaves that thread alone instead of trying for ten
-// seconds to start another.
-void tst_MosquittoStack::asyncOpenWhileConnecting()
-{
-    MosquittoConfig c = config(QStringLiteral("plain"));
-    c.setPort(PeerProcess::freePort());
-    QtMosquittoClientAsync client(c, "connecting");
-    QSignalSpy errors(&client, &QtMosquittoClientBase::error);
-    client.open();
-    client.open();
-    QCoreApplication::processEvents();
-    for (const auto &e : qAsConst(errors))
-        QVERIFY2(!e.at(1).toString().startsWith(QLatin1String("mosquittoLoopStart")), qPrintable(e.at(1).toString()));
-    client.close();
 }
 
 QTEST_GUILESS_MAIN(tst_MosquittoStack)
