@@ -72,7 +72,8 @@ protected:
     }
 };
 
-// Runs one worker, created at once so that a test can name it or set its watch.
+// Runs one worker, created at once so that a test can name it or set its
+// watch; stopped at the latest when the controller goes.
 class TestController : public BaseMosquittoController
 {
 public:
@@ -81,6 +82,7 @@ public:
     {
         worker->setWatchInterval(watchMs);
     }
+    ~TestController() override { stop(); }
     QPointer<MosquittoWorker> worker;
     MosquittoHandlersFactory *factory = nullptr;
     using BaseMosquittoController::createFactory;

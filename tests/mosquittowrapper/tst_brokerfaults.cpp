@@ -5,7 +5,6 @@
 #include "mosquittotestkit.h"
 
 #include <QProcess>
-#include <QScopeGuard>
 #include <QTest>
 
 class tst_BrokerFaults : public QObject
@@ -42,7 +41,6 @@ void tst_BrokerFaults::brokerKilledWhileMessagesFlow()
     MosquittoConfig config = brokerConfig(broker, mode);
     config.setKeepAlive(5);
     TestController controller(config, {QStringLiteral("flow/#")}, 100);
-    const auto stopController = qScopeGuard([&] { controller.stop(); });
     controller.start();
     RecordingHandler handler;
     controller.factory->registreExistingHandler(&handler);

@@ -148,7 +148,6 @@ void tst_MosquittoStack::workerConnectsAndHandlersExchangeMessages()
     TestController controller(c, {QString::fromUtf8(base + "/#")}, 60000);
     const QString name = mode == 1 ? QStringLiteral("meter") : QString(); // the others go by their class
     controller.worker->setObjectName(name);
-    const auto stopController = qScopeGuard([&] { controller.stop(); });
     QCOMPARE(controller.createFactory(nullptr), nullptr);
     takeStackLog();
     controller.start();
