@@ -1,9 +1,9 @@
 #ifndef ORVEL_TESTS_MOSQUITTOTESTKIT_H
 #define ORVEL_TESTS_MOSQUITTOTESTKIT_H
 
-// Pieces the MQTT tests share: a client configuration for the test broker, a
-// recording handler, a worker that counts its clients and a controller that
-// runs one such worker in its thread.
+// Pieces the MQTT tests share: a client configuration for a test broker, a
+// capture of the stack's log, a recording handler, and a controller that runs
+// one worker in its thread.
 #include <mosquittowrapper/basemosquittocontroller.h>
 #include <mosquittowrapper/basemosquittohandler.h>
 #include <mosquittowrapper/mosquittohandlersfactory.h>
@@ -14,7 +14,6 @@
 #include "mosquittobroker.h"
 
 #include <QDir>
-#include <QHash>
 #include <QMutex>
 #include <QPointer>
 
@@ -23,6 +22,8 @@ inline int threadCount()
     return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).count();
 }
 
+// Every configuration names an HTTP proxy that does not exist: the clients
+// apply SOCKS5 proxies only, so it must change nothing.
 inline MosquittoConfig brokerConfig(const MosquittoBroker &broker, int mode = 0)
 {
     MosquittoConfig c;
@@ -31,33 +32,28 @@ inline MosquittoConfig brokerConfig(const MosquittoBroker &broker, int mode = 0)
     c.setKeepAlive(30);
     c.setMode(mode);
     c.setSyncLoopInterval(2);
+    c.setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), 1));
     return c;
 }
 
-// The worker reports its life and its connection losses as warnings: kept
-// here for the tests that check them, and out of the test log.
-inline QMutex workerLogMutex;
-inline QStringList workerLogLines;
+// The stack logs its life and its failures: kept here for the tests that
+// check them, and out of the test log.
+inline QMutex stackLogMutex;
+inline QStringList stackLogLines;
 inline QtMessageHandler previousMessageHandler = nullptr;
 
-inline void captureWorkerLog(QtMsgType type, const QMessageLogContext &context, const QString &text)
+inline void captureStackLog(QtMsgType type, const QMessageLogContext &context, const QString &text)
 {
     if (!context.file || !QByteArray(context.file).contains("mosquitto"))
         return previousMessageHandler(type, context, text);
-    QMutexLocker lock(&workerLogMutex);
-    workerLogLines << text;
+    QMutexLocker lock(&stackLogMutex);
+    stackLogLines << text;
 }
 
-inline QStringList workerLog()
+inline QStringList takeStackLog()
 {
-    QMutexLocker lock(&workerLogMutex);
-    return workerLogLines;
-}
-
-inline void clearWorkerLog()
-{
-    QMutexLocker lock(&workerLogMutex);
-    workerLogLines.clear();
+    QMutexLocker lock(&stackLogMutex);
+    return std::exchange(stackLogLines, QStringList());
 }
 
 // Records what arrives and answers a "<...>/request" with a "<...>/reply".
@@ -65,93 +61,40 @@ class RecordingHandler : public BaseMosquittoHandler
 {
 public:
     QList<MosquittoMessage> seen;
-    QHash<QByteArray, int> counts; // by payload
-
-    bool sawTopic(const QByteArray &topic) const
-    {
-        return std::any_of(seen.cbegin(), seen.cend(),
-                           [&](const MosquittoMessage &m) { return m.topic() == topic; });
-    }
 
 protected:
     void processMessage(MosquittoMessage msg) override
     {
         seen << msg;
-        ++counts[msg.payload()];
         if (msg.topic().endsWith("/request"))
             publish(msg.topic().replace("/request", "/reply"), "re:" + msg.payload());
         BaseMosquittoHandler::processMessage(msg);
     }
 };
 
-// What the controller's worker did, counted from its thread.
-struct WorkerCounts
-{
-    QAtomicInt clients; // built from scratch
-    QAtomicInt ticks;
-    QAtomicPointer<const QMetaObject> clientClass;
-};
-
-class CountingWorker : public MosquittoWorker
-{
-public:
-    CountingWorker(const MosquittoConfig &config, const QStringList &topics, WorkerCounts &counts)
-        : MosquittoWorker(config, topics), m_counts(counts)
-    {
-    }
-
-protected:
-    void doReconnect() override
-    {
-        m_counts.ticks.ref();
-        MosquittoWorker::doReconnect();
-    }
-    void createClient() override
-    {
-        const bool had = client() != nullptr;
-        MosquittoWorker::createClient();
-        if (!had && client()) {
-            m_counts.clientClass.storeRelease(client()->metaObject());
-            m_counts.clients.ref();
-        }
-    }
-
-private:
-    WorkerCounts &m_counts; // outlives the worker
-};
-
+// Runs one worker, created at once so that a test can name it or set its
+// watch; stopped at the latest when the controller goes.
 class TestController : public BaseMosquittoController
 {
 public:
     TestController(const MosquittoConfig &config, const QStringList &topics, int watchMs)
-        : m_config(config), m_topics(topics), m_watchMs(watchMs)
+        : worker(new MosquittoWorker(config, topics))
     {
+        worker->setWatchInterval(watchMs);
     }
-    QPointer<CountingWorker> worker;
-    WorkerCounts counts;
+    ~TestController() override { stop(); }
+    QPointer<MosquittoWorker> worker;
     MosquittoHandlersFactory *factory = nullptr;
-    QString workerName;
-
-    MosquittoHandlersFactory *factoryFor(BaseMosquittoWorker *w) { return createFactory(w); }
-    int threadEntries() const { return threads().count(); }
+    using BaseMosquittoController::createFactory;
 
 protected:
     bool doStart() override
     {
-        auto *w = new CountingWorker(m_config, m_topics, counts);
-        w->setObjectName(workerName);
-        w->setWatchInterval(m_watchMs);
-        worker = w;
-        AbstractWorkerThread *thread = addWorkerToThread(w);
-        factory = createFactory(w);
+        AbstractWorkerThread *thread = addWorkerToThread(worker);
+        factory = createFactory(worker);
         thread->start();
         return true;
     }
-
-private:
-    MosquittoConfig m_config;
-    QStringList m_topics;
-    int m_watchMs;
 };
 
 #endif // ORVEL_TESTS_MOSQUITTOTESTKIT_H

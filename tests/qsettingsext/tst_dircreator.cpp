@@ -1,7 +1,8 @@
+#include "testfiles.h"
+
 #include <qsettingsext/dircreator.h>
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -13,11 +14,9 @@
 
 namespace {
 // The owner, group and other bits (Qt's "user" bits mirror the owner ones).
-constexpr QFileDevice::Permissions modeMask(0x7077);
-
 int mode(const QString &path)
 {
-    return int(QFileInfo(path).permissions() & modeMask);
+    return int(QFileInfo(path).permissions() & QFileDevice::Permissions(0x7077));
 }
 
 QStringList messages;
@@ -28,117 +27,79 @@ class tst_DirCreator : public QObject
     Q_OBJECT
 
 private slots:
-    void permissionConstants();
-    void createsWithMaskedPermissions_data();
-    void createsWithMaskedPermissions();
-    void existingPathIsLeftAlone();
-    void failsSilently_data();
-    void failsSilently();
+    void checkAndCreate_data();
+    void checkAndCreate();
 };
 
-void tst_DirCreator::permissionConstants()
+void tst_DirCreator::checkAndCreate_data()
 {
-    const QList<int> actual{int(DirCreator::DEFAULT_OWNER),      int(DirCreator::DEFAULT_GROUP),
-                            int(DirCreator::DEFAULT_ALL),        int(DirCreator::FILE_DEFAULT_OWNER),
-                            int(DirCreator::FILE_DEFAULT_GROUP), int(DirCreator::FILE_DEFAULT_ALL)};
-    QCOMPARE(actual, QList<int>({0x7000, 0x7070, 0x7077, 0x6000, 0x6060, 0x6066}));
-}
-
-void tst_DirCreator::createsWithMaskedPermissions_data()
-{
-    QTest::addColumn<QString>("relative");
+    QTest::addColumn<QString>("path"); // below a directory holding "kept", "file" and "locked"
     QTest::addColumn<int>("permissions");
-    QTest::addColumn<bool>("fromCurrentDirectory");
-    QTest::newRow("one-level-owner") << "new" << int(DirCreator::DEFAULT_OWNER) << false;
-    QTest::newRow("one-level-group") << "new" << int(DirCreator::DEFAULT_GROUP) << false;
+    QTest::addColumn<bool>("exists");
+    const int owner = DirCreator::DEFAULT_OWNER, all = DirCreator::DEFAULT_ALL;
+    QTest::newRow("one-level-owner") << "new" << owner << true;
     // The umask takes away from the set asked for, as it does for mkdir.
-    QTest::newRow("one-level-all") << "new" << int(DirCreator::DEFAULT_ALL) << false;
-    QTest::newRow("nested-all") << "a/b/c" << int(DirCreator::DEFAULT_ALL) << false;
-    QTest::newRow("nested-owner") << "a/b/c" << int(DirCreator::DEFAULT_OWNER) << false;
-    QTest::newRow("trailing-separator") << "x/y/" << int(DirCreator::DEFAULT_GROUP) << false;
-    QTest::newRow("odd-set") << "odd" << 0x7050 << false;
-    QTest::newRow("relative-path") << "rel/dir" << int(DirCreator::DEFAULT_OWNER) << true;
+    QTest::newRow("one-level-all") << "new" << all << true;
+    QTest::newRow("nested-all") << "a/b/c" << all << true;
+    QTest::newRow("trailing-separator") << "x/y/" << int(DirCreator::DEFAULT_GROUP) << true;
+    QTest::newRow("relative-path") << "./rel/dir" << owner << true;
+    // Existing paths are left as they are; impossible ones give false.
+    QTest::newRow("existing-directory-keeps-permissions") << "kept" << all << true;
+    QTest::newRow("existing-file-counts") << "file" << all << true;
+    QTest::newRow("empty-path") << QString() << all << false;
+    QTest::newRow("below-file") << "file/sub/deeper" << all << false;
+    QTest::newRow("read-only-parent") << "locked/child" << all << false;
 }
 
-void tst_DirCreator::createsWithMaskedPermissions()
+// Silently: callers log their own messages.
+void tst_DirCreator::checkAndCreate()
 {
-    QFETCH(QString, relative);
+    QFETCH(QString, path);
     QFETCH(int, permissions);
-    QFETCH(bool, fromCurrentDirectory);
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    // What a plain mkdir gives here, for the parent levels.
-    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("plain")));
-    const int platformDefault = mode(dir.filePath(QStringLiteral("plain")));
-    const QString previous = QDir::currentPath();
-    const auto restore = qScopeGuard([previous] { QDir::setCurrent(previous); });
-    if (fromCurrentDirectory)
-        QVERIFY(QDir::setCurrent(dir.path()));
-
-    const QString path = dir.filePath(relative);
-    QVERIFY(DirCreator::checkAndCreate(fromCurrentDirectory ? relative : path, QFileDevice::Permissions(permissions)));
-    QVERIFY(QFileInfo(path).isDir());
-    QCOMPARE(mode(path), permissions & platformDefault);
-    // Parent levels created on the way keep the platform's defaults.
-    for (QString parent = QFileInfo(QDir::cleanPath(path)).path(); parent.size() > dir.path().size(); parent = QFileInfo(parent).path())
-        QCOMPARE(mode(parent), platformDefault);
-}
-
-void tst_DirCreator::existingPathIsLeftAlone()
-{
-    QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    const QString kept = dir.filePath(QStringLiteral("kept")), file = dir.filePath(QStringLiteral("file.txt"));
-    QVERIFY(QDir().mkdir(kept));
-    QVERIFY(QFile::setPermissions(kept, QFileDevice::Permissions(0x7040)));
-    QFile f(file);
-    QVERIFY(f.open(QIODevice::WriteOnly) && f.write("content") == 7);
-    f.close();
-    QVERIFY(QFile::setPermissions(file, DirCreator::FILE_DEFAULT_OWNER));
-    // An existing directory keeps its permissions; an existing file counts as existing.
-    QVERIFY(DirCreator::checkAndCreate(kept, DirCreator::DEFAULT_ALL));
-    QCOMPARE(mode(kept), 0x7040);
-    QVERIFY(DirCreator::checkAndCreate(file, DirCreator::DEFAULT_ALL));
-    QVERIFY(QFileInfo(file).isFile());
-    QCOMPARE(QFileInfo(file).size(), qint64(7));
-    QCOMPARE(mode(file), int(DirCreator::FILE_DEFAULT_OWNER));
-}
-
-void tst_DirCreator::failsSilently_data()
-{
-    QTest::addColumn<QString>("relative"); // below a temporary directory holding "file" and "locked"
-    QTest::newRow("empty-path") << QString();
-    QTest::newRow("below-file") << "file/sub";
-    QTest::newRow("deeper-below-file") << "file/sub/deeper";
-    QTest::newRow("read-only-parent") << "locked/child";
-}
-
-void tst_DirCreator::failsSilently()
-{
-    QFETCH(QString, relative);
+    QFETCH(bool, exists);
 #ifdef Q_OS_UNIX
-    if (relative.startsWith(QLatin1String("locked")) && ::geteuid() == 0)
+    if (path.startsWith("locked") && ::geteuid() == 0)
         QSKIP("permissions do not stop the superuser");
 #endif
     QTemporaryDir dir;
-    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
-    QFile file(dir.filePath(QStringLiteral("file")));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.close();
-    const QString locked = dir.filePath(QStringLiteral("locked"));
-    QVERIFY(QDir().mkdir(locked));
+    const QString kept = dir.filePath("kept"), file = dir.filePath("file"),
+                  locked = dir.filePath("locked");
+    QVERIFY(QDir().mkdir(kept) && QDir().mkdir(locked) && writeFile(file, "content"));
+    QVERIFY(QFile::setPermissions(kept, QFileDevice::Permissions(0x7040)));
+    QVERIFY(QFile::setPermissions(file, DirCreator::FILE_DEFAULT_OWNER));
     QVERIFY(QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-    const auto unlock = qScopeGuard([locked] { QFile::setPermissions(locked, DirCreator::DEFAULT_OWNER); });
+    const auto unlock
+        = qScopeGuard([locked] { QFile::setPermissions(locked, DirCreator::DEFAULT_OWNER); });
+    // What a plain mkdir gives here, for the parent levels.
+    QVERIFY(QDir(dir.path()).mkdir("plain"));
+    const int platformDefault = mode(dir.filePath("plain"));
+    // Relative paths are taken from the current directory.
+    const QString previous = QDir::currentPath();
+    const auto restore = qScopeGuard([previous] { QDir::setCurrent(previous); });
+    QVERIFY(QDir::setCurrent(dir.path()));
+    const bool created = exists && !QFileInfo::exists(path);
 
-    const QString path = relative.isEmpty() ? QString() : dir.filePath(relative);
     messages.clear();
-    const QtMessageHandler previous = qInstallMessageHandler(
+    const QtMessageHandler handler = qInstallMessageHandler(
         [](QtMsgType, const QMessageLogContext &, const QString &message) { messages << message; });
-    const auto restore = qScopeGuard([previous] { qInstallMessageHandler(previous); });
-    QVERIFY(!DirCreator::checkAndCreate(path, DirCreator::DEFAULT_ALL));
+    const bool result = DirCreator::checkAndCreate(
+        path.isEmpty() || path.startsWith('.') ? path : dir.filePath(path),
+        QFileDevice::Permissions(permissions));
+    qInstallMessageHandler(handler);
+    QCOMPARE(result, exists);
     QCOMPARE(messages, QStringList());
-    QVERIFY(path.isEmpty() || !QFileInfo::exists(path));
-    QVERIFY(QFileInfo(file.fileName()).isFile());
+    QCOMPARE(mode(kept), 0x7040);
+    QCOMPARE(mode(file), int(DirCreator::FILE_DEFAULT_OWNER));
+    QCOMPARE(readFile(file), QByteArray("content"));
+    QVERIFY(exists || path.isEmpty() || !QFileInfo::exists(path));
+    if (!created)
+        return;
+    QVERIFY(QFileInfo(path).isDir());
+    QCOMPARE(mode(path), permissions & platformDefault);
+    // Parent levels made on the way keep the platform's defaults.
+    for (QString parent = QFileInfo(QDir::cleanPath(path)).path(); parent != ".";
+         parent = QFileInfo(parent).path())
+        QCOMPARE(mode(parent), platformDefault);
 }
 
 QTEST_GUILESS_MAIN(tst_DirCreator)
