@@ -40,6 +40,14 @@ bool MosquittoBroker::writeConfig()
         conf << "user root\n";
     if (m_options.unlimitedQueue)
         conf << "max_queued_messages 0\n";
+    if (m_options.tls) {
+        if (!makeCertificates())
+            return false;
+        conf << "cafile " << caFile() << "\ncertfile " << dir.filePath(QStringLiteral("server.pem"))
+             << "\nkeyfile " << dir.filePath(QStringLiteral("server.key")) << "\n";
+        if (m_options.requireClientCertificate)
+            conf << "require_certificate true\n";
+    }
     if (m_options.requirePassword) {
         const QString passwordFile = dir.filePath(QStringLiteral("passwords"));
         QFile::remove(passwordFile);
@@ -55,6 +63,30 @@ bool MosquittoBroker::writeConfig()
         conf << "allow_anonymous true\n";
     }
     return true;
+}
+
+bool MosquittoBroker::makeCertificates() const
+{
+    const QDir dir(m_peer.dir());
+    const auto openssl = [&](const QString &arguments) {
+        QProcess process;
+        process.setWorkingDirectory(dir.path());
+        process.start(PeerProcess::findProgram(QStringLiteral("openssl")),
+                      arguments.split(QLatin1Char(' ')));
+        return process.waitForFinished(30000) && process.exitCode() == 0;
+    };
+    QFile names(dir.filePath(QStringLiteral("names.ext")));
+    if (!names.open(QIODevice::WriteOnly)
+        || names.write("subjectAltName=" + m_options.tlsNames.toUtf8() + "\n") < 0)
+        return false;
+    names.close();
+    const QString key = QStringLiteral("-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes");
+    const QString sign = QStringLiteral("x509 -req -CA ca.pem -CAkey ca.key -CAcreateserial -days 2");
+    return openssl(QStringLiteral("req -x509 %1 -keyout ca.key -out ca.pem -days 2 -subj /CN=orvel-ca").arg(key))
+        && openssl(QStringLiteral("req %1 -keyout server.key -out server.csr -subj /CN=broker").arg(key))
+        && openssl(sign + QStringLiteral(" -in server.csr -out server.pem -extfile names.ext"))
+        && openssl(QStringLiteral("req %1 -keyout client.key -out client.csr -subj /CN=client").arg(key))
+        && openssl(sign + QStringLiteral(" -in client.csr -out client.pem"));
 }
 
 bool MosquittoBroker::start(const Options &options)
@@ -93,6 +125,10 @@ QStringList MosquittoBroker::clientArguments(const QByteArray &topic) const
                      QStringLiteral("-t"), QString::fromUtf8(topic)};
     if (m_options.requirePassword)
         args << QStringLiteral("-u") << m_options.user << QStringLiteral("-P") << m_options.password;
+    if (m_options.tls) {
+        args << QStringLiteral("--cafile") << caFile() << QStringLiteral("--cert")
+             << clientCertificateFile() << QStringLiteral("--key") << clientKeyFile();
+    }
     return args;
 }
 

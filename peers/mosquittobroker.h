@@ -17,6 +17,12 @@ struct MosquittoBrokerOptions
     /// "max_queued_messages 0": nothing is dropped for a slow subscriber,
     /// so deliveries can be counted.
     bool unlimitedQueue = true;
+    /// The listener speaks TLS only, with a CA, a server certificate for
+    /// `tlsNames` and a client certificate made by openssl in dir().
+    bool tls = false;
+    QString tlsNames = QStringLiteral("DNS:localhost,IP:127.0.0.1");
+    /// Clients must show a certificate signed by the CA.
+    bool requireClientCertificate = false;
 };
 
 /// Debian's mosquitto broker on 127.0.0.1 and a free port, with a generated
@@ -45,12 +51,18 @@ public:
     void kill() { m_peer.kill(); }
     void stop() { m_peer.stop(); }
     bool isRunning() const { return m_peer.isRunning(); }
+    bool isTls() const { return m_options.tls; }
 
     QString host() const { return QStringLiteral("127.0.0.1"); }
     quint16 port() const { return m_port; }
     QString dir() const { return m_peer.dir(); }
     /// What the broker printed and logged so far.
     QString log() const;
+    /// With Options::tls: PEM files of the CA, and of a client certificate
+    /// and key it signed.
+    QString caFile() const { return dir() + QStringLiteral("/ca.pem"); }
+    QString clientCertificateFile() const { return dir() + QStringLiteral("/client.pem"); }
+    QString clientKeyFile() const { return dir() + QStringLiteral("/client.key"); }
 
     /// "-h <host> -p <port> -t <topic>" and the credentials, for mosquitto_pub or _sub.
     QStringList clientArguments(const QByteArray &topic) const;
@@ -63,6 +75,7 @@ public:
 
 private:
     bool writeConfig();
+    bool makeCertificates() const;
 
     PeerProcess m_peer;
     Options m_options;

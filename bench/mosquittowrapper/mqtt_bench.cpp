@@ -20,6 +20,8 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QPointer>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QTimer>
 
 #include <mosquitto.h>
@@ -149,6 +151,8 @@ mosquitto *plainClient(const MosquittoBroker &broker, PlainSide *side, bool thre
     mosquitto *m = mosquitto_new(nullptr, true, side);
     int v = MQTT_PROTOCOL_V31;
     mosquitto_opts_set(m, MOSQ_OPT_PROTOCOL_VERSION, &v);
+    if (broker.isTls())
+        mosquitto_tls_set(m, broker.caFile().toUtf8().constData(), nullptr, nullptr, nullptr, nullptr);
     mosquitto_connect_callback_set(m, plainOnConnect);
     mosquitto_subscribe_callback_set(m, plainOnSubscribe);
     mosquitto_message_callback_set(m, plainOnMessage);
@@ -256,11 +260,22 @@ MosquittoConfig configFor(const MosquittoBroker &broker, int mode)
     // The threaded client polls libmosquitto; let it poll as often as it can.
     c.setSyncLoopInterval(0);
     c.setSyncLoopTimeout(syncLoopTimeout);
+    c.setUseSsl(broker.isTls());
     return c;
 }
 
-bool openClient(QtMosquittoClientBase &client)
+// The broker's CA is the one to trust.
+void trustBroker(QtMosquittoClientBase &client, const MosquittoBroker &broker)
 {
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setCaCertificates(QSslCertificate::fromPath(broker.caFile()));
+    client.setSslConfiguration(tls);
+}
+
+bool openClient(QtMosquittoClientBase &client, const MosquittoBroker &broker)
+{
+    if (broker.isTls())
+        trustBroker(client, broker);
     bool opened = false;
     const auto connection = QObject::connect(&client, &QtMosquittoClientBase::opened, [&] { opened = true; });
     client.open();
@@ -293,7 +308,7 @@ Result clientThroughput(const MosquittoBroker &broker, long count)
     QtMosquittoClientAsync sub(configFor(broker, 0), "bench-sub");
     Result r;
     r.sent = count;
-    if (!openClient(pub) || !openClient(sub) || !subscribeAndSync(sub, broker, "bench/client"))
+    if (!openClient(pub, broker) || !openClient(sub, broker) || !subscribeAndSync(sub, broker, "bench/client"))
         return r;
     Clock::time_point last;
     long received = 0;
@@ -320,7 +335,7 @@ Result clientThroughput(const MosquittoBroker &broker, long count)
 Latency clientRoundTrip(const MosquittoBroker &broker, int rounds)
 {
     QtMosquittoClientAsync client(configFor(broker, 0), "bench-rtt");
-    if (!openClient(client) || !subscribeAndSync(client, broker, "bench/client/rtt"))
+    if (!openClient(client, broker) || !subscribeAndSync(client, broker, "bench/client/rtt"))
         return {};
     QEventLoop loop;
     QObject::connect(&client, &QtMosquittoClientBase::recieved, &loop, &QEventLoop::quit);
@@ -522,9 +537,16 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "mqtt_bench: broker did not start\n%s\n", qPrintable(broker.log()));
         return 1;
     }
+    MosquittoBroker tlsBroker;
+    MosquittoBroker::Options tlsOptions;
+    tlsOptions.tls = true;
+    if (!tlsBroker.start(tlsOptions)) {
+        std::fprintf(stderr, "mqtt_bench: TLS broker did not start\n%s\n", qPrintable(tlsBroker.log()));
+        return 1;
+    }
     std::printf("mqtt_bench: %ld QoS 0 messages of %d bytes per run, %d round trips, %d runs, "
-                "broker on port %u\n",
-                count, int(payload64.size()), rounds, repetitions, broker.port());
+                "broker on port %u, over TLS on %u\n",
+                count, int(payload64.size()), rounds, repetitions, broker.port(), tlsBroker.port());
 
     Series plainThreaded{"plain pair, both with net thread", {}, {}, {}};
     Series plainDirect{"plain pair, publisher writes", {}, {}, {}};
@@ -533,6 +555,9 @@ int main(int argc, char **argv)
     Series mode0{"handler to handler, mode 0", {}, {}, {}};
     Series mode1{"handler to handler, mode 1", {}, {}, {}};
     Series plainRtt{"plain libmosquitto", {}, {}, {}};
+    Series tlsCeiling{"TLS: plain pair (faster of the two)", {}, {}, {}};
+    Series tlsClient{"TLS: client level (async -> async)", {}, {}, {}};
+    Series tlsPlainRtt{"TLS: plain libmosquitto", {}, {}, {}};
 
     plainThroughput(broker, count / 10, true); // warm-up
     for (int rep = 0; rep < repetitions; ++rep) {
@@ -543,6 +568,16 @@ int main(int argc, char **argv)
         const HandlerRun h1 = handlerPath(broker, 1, count, rounds);
         plainRtt.latencies.push_back(plainRoundTrip(broker, rounds));
         client.latencies.push_back(clientRoundTrip(broker, rounds));
+        const Result tpt = plainThroughput(tlsBroker, count, true);
+        const Result tpd = plainThroughput(tlsBroker, count, false);
+        const Result tc = clientThroughput(tlsBroker, count);
+        tlsPlainRtt.latencies.push_back(plainRoundTrip(tlsBroker, rounds));
+        tlsClient.latencies.push_back(clientRoundTrip(tlsBroker, rounds));
+        const Result &tlsTop = tpt.rate() >= tpd.rate() ? tpt : tpd;
+        tlsCeiling.runs.push_back(tlsTop);
+        tlsCeiling.shares.push_back(1.0);
+        tlsClient.runs.push_back(tc);
+        tlsClient.shares.push_back(tc.rate() / tlsTop.rate());
 
         const Result &top = pt.rate() >= pd.rate() ? pt : pd;
         const double rate = top.rate();
@@ -566,18 +601,22 @@ int main(int argc, char **argv)
                 "cpu us", "lost");
     for (const Series *s : {&plainThreaded, &plainDirect, &ceiling, &client, &mode0, &mode1})
         printSeries(*s);
+    for (const Series *s : {&tlsCeiling, &tlsClient})
+        printSeries(*s);
     std::printf("\n%-34s %10s %10s\n", "round trip (us, median run)", "median", "p99");
-    for (const Series *s : {&plainRtt, &client, &mode0, &mode1}) {
+    for (const Series *s : {&plainRtt, &client, &mode0, &mode1, &tlsPlainRtt, &tlsClient}) {
         const Latency l = s->latency();
         std::printf("%-34s %10.1f %10.1f\n", s->name, l.medianUs, l.p99Us);
     }
     std::printf("\nmsg/s and cpu us: median over the runs; %%plain: median of each run's rate "
                 "over the plain ceiling\nof the same run; best: the best such share; cpu us: "
                 "CPU time of this process per message\n(all its threads, broker excluded). "
-                "mode 1 runs with syncLoopInterval 0 and syncLoopTimeout %d.\n",
+                "mode 1 runs with syncLoopInterval 0 and syncLoopTimeout %d.\nTLS rows: "
+                "shares of the plain libmosquitto pair over TLS of the same run.\n",
                 syncLoopTimeout);
 
     broker.stop();
+    tlsBroker.stop();
     QtMosquittoClientBase::release();
     return 0;
 }

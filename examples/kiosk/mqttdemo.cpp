@@ -1,5 +1,7 @@
-// MQTT: a local broker, a controller whose worker keeps the connection, and
-// one handler that answers "kiosk/ping" on "kiosk/pong".
+// MQTT over TLS: a local broker that asks for client certificates, the
+// kiosk's certificate store as the source of trust and identity, a controller
+// whose worker keeps the connection, and one handler that answers
+// "kiosk/ping" on "kiosk/pong".
 
 #include "demos.h"
 
@@ -9,8 +11,11 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QProcess>
 #include <QScopeGuard>
+#include <QSslCertificate>
+#include <QSslKey>
 #include <QTimer>
 
 namespace {
@@ -80,15 +85,35 @@ bool demoMqtt(DemoContext &ctx)
     });
 
     MosquittoBroker broker;
-    if (!broker.start()) {
+    MosquittoBroker::Options options;
+    options.tls = true;
+    options.requireClientCertificate = true;
+    if (!broker.start(options)) {
         ctx.out << "   broker did not start:\n" << broker.log() << Qt::endl;
         return false;
     }
-    ctx.out << "   broker: mosquitto on " << broker.host() << ':' << broker.port() << Qt::endl;
+    ctx.out << "   broker: mosquitto on " << broker.host() << ':' << broker.port()
+            << ", TLS only, client certificates required" << Qt::endl;
+
+    // The certificate store holds the broker's CA and the kiosk's certificate
+    // and key; installed as the process default, it is where every MQTT
+    // client takes its TLS material from.
+    const QSslConfiguration previousDefault = QSslConfiguration::defaultConfiguration();
+    const auto restoreTls = qScopeGuard([&] { QSslConfiguration::setDefaultConfiguration(previousDefault); });
+    CryptoDataManager store(ctx.workDir + QStringLiteral("/tls.enc"));
+    store.addCaCertificate(QSslCertificate::fromPath(broker.caFile()).value(0));
+    store.addLocalCertificate(QSslCertificate::fromPath(broker.clientCertificateFile()).value(0));
+    QFile key(broker.clientKeyFile());
+    key.open(QIODevice::ReadOnly);
+    store.setPrivateKey(QSslKey(key.readAll(), QSsl::Ec));
+    store.prepareDefaultSSlConfig();
+    ctx.out << "   certificate store: " << store.caCertificates().size() << " CA, "
+            << store.localCertificates().size() << " local certificate and its key" << Qt::endl;
 
     MosquittoConfig config;
     config.setHost(broker.host());
     config.setPort(broker.port());
+    config.setUseSsl(true);
     KioskMqttController controller(config);
     controller.start();
     PingHandler handler;

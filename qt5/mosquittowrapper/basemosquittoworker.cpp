@@ -57,6 +57,15 @@ void BaseMosquittoWorker::setClient(QtMosquittoClientBase *client)
 {
     Q_D(BaseMosquittoWorker);
     d->client = client;
+    if (client && d->hasSslConfiguration)
+        client->setSslConfiguration(d->sslConfiguration);
+}
+
+void BaseMosquittoWorker::setSslConfiguration(const QSslConfiguration &configuration)
+{
+    Q_D(BaseMosquittoWorker);
+    d->sslConfiguration = configuration;
+    d->hasSslConfiguration = true;
 }
 
 bool BaseMosquittoWorker::isStarted() const

@@ -10,6 +10,7 @@
 
 #include <QByteArray>
 #include <QScopedPointer>
+#include <QSslConfiguration>
 #include <QStringList>
 
 class QtMosquittoClientBase;
@@ -45,6 +46,11 @@ public:
     /// Milliseconds between two looks at the connection (at least 1). Call
     /// before the worker starts or from its thread; a running timer follows.
     void setWatchInterval(int msec);
+    /// The TLS material handed to every client the worker creates (see
+    /// QtMosquittoClientBase::setSslConfiguration()); until set, the clients
+    /// use the process's default configuration. Call before the worker
+    /// starts or from its thread; a client already made keeps what it had.
+    void setSslConfiguration(const QSslConfiguration &configuration);
 
 signals:
     /// Requests wired to the current client's publish(), subscribe() and
@@ -96,7 +102,8 @@ protected:
     MosquittoConfig config() const;
     /// The current client; null while stopped or before createClient().
     QtMosquittoClientBase *client() const;
-    /// Hands the worker its client (a child of the worker), for createClient().
+    /// Hands the worker its client (a child of the worker), for createClient(),
+    /// with the TLS material of setSslConfiguration() when it was set.
     void setClient(QtMosquittoClientBase *client);
     /// True between a successful doStart() and the next doStop().
     bool isStarted() const;

@@ -26,6 +26,8 @@ public:
     // Invalid while there is no connection.
     QElapsedTimer connectTime;
     std::atomic<int> watchInterval{BaseMosquittoWorker::DefaultWatchInterval};
+    QSslConfiguration sslConfiguration;
+    bool hasSslConfiguration = false;
 };
 
 #endif // ORVELEXTLIB_BASEMOSQUITTOWORKER_P_H

@@ -12,6 +12,7 @@ QtMosquittoClient::QtMosquittoClient(const MosquittoConfig &config, const QByteA
 {
     auto *inner = new QtMosquittoClientSync(config, clientId, nullptr);
     inner->moveToThread(m_workerThread);
+    m_inner = inner;
 
     // finished() is emitted in the finishing thread, which then still carries
     // out deferred deletions; a queued call would never be delivered there and
@@ -62,6 +63,16 @@ bool QtMosquittoClient::isOpen() const
 
 void QtMosquittoClient::doOpen()
 {
+    // The inner client connects; it gets the TLS material first, through the
+    // same queue as the open request.
+    if (hasSslConfiguration()) {
+        QMetaObject::invokeMethod(
+            m_inner, [inner = m_inner, configuration = sslConfiguration()] {
+                if (inner)
+                    inner->setSslConfiguration(configuration);
+            },
+            Qt::QueuedConnection);
+    }
     emit needOpen();
 }
 

@@ -5,7 +5,10 @@
 
 #include <mosquittowrapper/qtmosquittoclientbase.h>
 
+#include <QPointer>
+
 class QThread;
+class QtMosquittoClientSync;
 
 /// An MQTT client whose work runs in a thread of its own: it owns a QThread
 /// with a QtMosquittoClientSync inside. Every call becomes a queued request
@@ -66,6 +69,7 @@ protected:
 private:
     QThread *m_workerThread = nullptr;
     bool m_openFlag = false;
+    QPointer<QtMosquittoClientSync> m_inner;
 
     Q_DISABLE_COPY(QtMosquittoClient)
 };

@@ -1,14 +1,56 @@
 #include "qtmosquittoclient_p.h"
 
 #include "mosquittoplatform_p.h"
+#include "mosquittotls_p.h"
 
 #include <QDeadlineTimer>
 
+#include <openssl/ssl.h>
+
 #include <cerrno>
+#include <cstring>
 
 using MosquittoPlatform::NoCancellation;
 
 namespace {
+
+// libmosquittopp keeps its libmosquitto handle private and offers no way to
+// set integer options. An explicit instantiation may name a private member
+// (access is not checked there), which hands its pointer-to-member out here.
+struct MosquittoHandle
+{
+    using Type = struct mosquitto *mosqpp::mosquittopp::*;
+    friend Type member(MosquittoHandle);
+};
+
+template<typename Tag, typename Tag::Type Member>
+struct MemberOf
+{
+    friend typename Tag::Type member(Tag) { return Member; }
+};
+
+template struct MemberOf<MosquittoHandle, &mosqpp::mosquittopp::m_mosq>;
+
+// The binding whose asynchronous connect runs on this thread. libmosquitto
+// may make the whole handshake inside that call, whose result then reports a
+// failure; in its own network thread nothing else would.
+thread_local const QtMosquittoClientPrivate *t_connecting = nullptr;
+
+class ConnectingScope
+{
+public:
+    explicit ConnectingScope(const QtMosquittoClientPrivate *binding)
+        : m_previous(t_connecting)
+    {
+        t_connecting = binding;
+    }
+    ~ConnectingScope() { t_connecting = m_previous; }
+    ConnectingScope(const ConnectingScope &) = delete;
+    ConnectingScope &operator=(const ConnectingScope &) = delete;
+
+private:
+    const QtMosquittoClientPrivate *m_previous;
+};
 
 // libmosquitto refuses an empty client id; null lets it make one up.
 const char *nullIfEmpty(const QByteArray &bytes)
@@ -52,6 +94,7 @@ QtMosquittoClientPrivate::~QtMosquittoClientPrivate()
     blockSignals(true);
     loop_stop(true);
     m_loopRunning = false;
+    SSL_CTX_free(m_tlsContext);
 }
 
 bool QtMosquittoClientPrivate::mosquittoReinitialize(const QByteArray &clientId, bool cleanSession)
@@ -115,6 +158,7 @@ bool QtMosquittoClientPrivate::mosquittoConnectAsync(const QString &host, quint1
 {
     m_connected = false;
     m_asyncConnect = true;
+    const ConnectingScope scope(this);
     return report("mosquittoConnectAsync",
                   connect_async(host.toUtf8().constData(), port, keepAlive));
 }
@@ -124,6 +168,7 @@ bool QtMosquittoClientPrivate::mosquittoConnectAsync(const QString &host, quint1
 {
     m_connected = false;
     m_asyncConnect = true;
+    const ConnectingScope scope(this);
     return report("mosquittoConnectAsync",
                   connect_async(host.toUtf8().constData(), port, keepAlive,
                                 bindAddress.toUtf8().constData()));
@@ -138,6 +183,7 @@ bool QtMosquittoClientPrivate::mosquittoReconnect()
 bool QtMosquittoClientPrivate::mosquittoReconnectAsync()
 {
     m_connected = false;
+    const ConnectingScope scope(this);
     return report("mosquittoReconnectAsync", reconnect_async());
 }
 
@@ -289,10 +335,20 @@ void QtMosquittoClientPrivate::sendError(const QString &where, int rc, bool emit
 {
     if (rc == MOSQ_ERR_SUCCESS)
         return;
-    const QString text = rc == MOSQ_ERR_ERRNO ? MosquittoPlatform::systemErrorText(errno)
-                                              : QString::fromUtf8(mosqpp::strerror(rc));
+    // A TLS failure noted during the call is its cause, whatever libmosquitto
+    // made of it (a broker that refuses the handshake after it ended shows as
+    // a failed write): OpenSSL's reason is the text.
+    const int error = errno;
+    QString text;
+    if (m_tlsFailed.exchange(false)) {
+        QMutexLocker lock(&m_tlsMutex);
+        text.swap(m_tlsReason);
+    }
+    const bool tls = !text.isEmpty() || (!m_acknowledged && endsHandshake(rc, error));
+    if (text.isEmpty())
+        text = errorText(rc, error);
     if (emitSignal)
-        emit mosquittoError(errCode(rc), where + QLatin1String(": ") + text);
+        emit mosquittoError(tls ? qtmosquitto::TlsError : errCode(rc), where + QLatin1String(": ") + text);
 }
 
 void QtMosquittoClientPrivate::sendResCde(int rc, bool emitSignal)
@@ -306,13 +362,38 @@ void QtMosquittoClientPrivate::sendResCde(int rc, bool emitSignal)
 
 bool QtMosquittoClientPrivate::report(const char *where, int rc)
 {
-    if (rc == MOSQ_ERR_SUCCESS)
+    if (rc == MOSQ_ERR_SUCCESS) {
+        // A broker may end the handshake after it finished on our side, in a
+        // call that libmosquitto still counts a success.
+        if (m_tlsFailed.load(std::memory_order_relaxed))
+            sendError(QString::fromLatin1(where), MOSQ_ERR_TLS, true);
         return true;
+    }
     const int savedErrno = errno;
     const QString label = QString::fromLatin1(where);
     errno = savedErrno;
     sendError(label, rc, true);
     return false;
+}
+
+bool QtMosquittoClientPrivate::endsHandshake(int rc, int error) const
+{
+    // Over TLS, a connection that ends before the broker accepted it ended in
+    // the handshake or right after it: a TLS 1.3 broker refuses a missing
+    // client certificate only once the client has finished its part.
+    return m_tlsContext
+        && (rc == MOSQ_ERR_TLS || rc == MOSQ_ERR_CONN_LOST
+            || (rc == MOSQ_ERR_ERRNO && (error == EPROTO || error == ECONNRESET || error == EPIPE)));
+}
+
+QString QtMosquittoClientPrivate::errorText(int rc, int error) const
+{
+    if (rc != MOSQ_ERR_ERRNO)
+        return QString::fromUtf8(mosqpp::strerror(rc));
+    // libmosquitto reports a failed TLS read or write as EPROTO.
+    if (m_tlsContext && error == EPROTO)
+        return QString::fromUtf8(mosqpp::strerror(MOSQ_ERR_TLS));
+    return MosquittoPlatform::systemErrorText(error);
 }
 
 void QtMosquittoClientPrivate::on_connect(int rc)
@@ -322,6 +403,7 @@ void QtMosquittoClientPrivate::on_connect(int rc)
         sendResCde(rc, true);
         return;
     }
+    m_acknowledged = true;
     m_connected = true;
     emit connected();
 }
@@ -343,10 +425,19 @@ bool QtMosquittoClientPrivate::waitForDisconnection(int seen, int msecs)
     return true;
 }
 
-void QtMosquittoClientPrivate::on_disconnect(int)
+void QtMosquittoClientPrivate::on_disconnect(int rc)
 {
     const NoCancellation guard;
-    m_connected = false;
+    const int error = errno;
+    const bool wasConnected = m_connected.exchange(false);
+    // An asynchronous attempt that ended in the handshake without a word from
+    // OpenSSL (the broker reset the connection) is still a TLS failure.
+    const bool reported = m_tlsReported.exchange(false);
+    if (!wasConnected && !reported && m_asyncConnect && t_connecting != this
+        && endsHandshake(rc, error)) {
+        emit mosquittoError(qtmosquitto::TlsError,
+                            QStringLiteral("mosquittoConnectAsync: ") + errorText(rc, error));
+    }
     {
         QMutexLocker lock(&m_disconnectMutex);
         ++m_disconnections;
@@ -362,4 +453,61 @@ void QtMosquittoClientPrivate::on_message(const struct mosquitto_message *messag
     m_lastTopic = msg.topic();
     if (msg.isValid())
         emit recieved(msg);
+}
+
+bool QtMosquittoClientPrivate::mosquittoTlsSet(const QSslConfiguration &configuration,
+                                               const QString &host)
+{
+    QString error;
+    SSL_CTX *context = MosquittoTls::newContext(configuration, host, &error);
+    if (!context) {
+        emit mosquittoError(qtmosquitto::TlsError, QStringLiteral("mosquittoTlsSet: ") + error);
+        return false;
+    }
+    // The context is used as it is: libmosquitto adds none of its own
+    // settings, which would ask for a CA file on disk.
+    struct mosquitto *handle = this->*member(MosquittoHandle());
+    int rc = mosquitto_int_option(handle, MOSQ_OPT_SSL_CTX_WITH_DEFAULTS, 0);
+    if (rc == MOSQ_ERR_SUCCESS)
+        rc = mosquitto_void_option(handle, MOSQ_OPT_SSL_CTX, context);
+    if (rc != MOSQ_ERR_SUCCESS) {
+        SSL_CTX_free(context);
+        return report("mosquittoTlsSet", rc);
+    }
+    SSL_CTX_free(m_tlsContext);
+    m_tlsContext = context;
+    // A reason left by an earlier attempt belongs to no later one.
+    m_acknowledged = false;
+    m_tlsReported = false;
+    QMutexLocker lock(&m_tlsMutex);
+    m_tlsReason.clear();
+    m_tlsFailed = false;
+    return true;
+}
+
+void QtMosquittoClientPrivate::on_log(int level, const char *str)
+{
+    if (level != MOSQ_LOG_ERR)
+        return;
+    const QString reason = MosquittoTls::reasonOfLogLine(str);
+    if (reason.isEmpty())
+        return;
+    const NoCancellation guard;
+    const QString verify = MosquittoTls::takeVerifyError(m_tlsContext);
+    const QString text = verify.isEmpty() ? reason : reason + QStringLiteral(" (") + verify + QLatin1Char(')');
+    // libmosquitto logs every error of OpenSSL's queue; the first one of a
+    // failure names it.
+    const bool first = std::strncmp(str, "OpenSSL Error[0]", 16) == 0;
+    // An asynchronous connection fails in libmosquitto's thread, with no call
+    // to return the failure to: it is reported here. Otherwise the call that
+    // made the handshake reports it.
+    if (m_asyncConnect && t_connecting != this) {
+        if (first && !m_tlsReported.exchange(true))
+            emit mosquittoError(qtmosquitto::TlsError, QStringLiteral("mosquittoConnectAsync: ") + text);
+        return;
+    }
+    QMutexLocker lock(&m_tlsMutex);
+    if (first || m_tlsReason.isEmpty())
+        m_tlsReason = text;
+    m_tlsFailed = true;
 }

@@ -9,6 +9,7 @@
 #include <mosquittowrapper/mosquittomessage.h>
 
 #include <QByteArray>
+#include <QSslConfiguration>
 #include <QMutex>
 #include <QNetworkProxy>
 #include <QWaitCondition>
@@ -18,6 +19,8 @@
 #include <mosquittopp.h>
 
 #include <atomic>
+
+typedef struct ssl_ctx_st SSL_CTX;
 
 /// A libmosquitto client whose callbacks come out as Qt signals. Every
 /// labelled operation returns true when libmosquitto returned 0; otherwise it
@@ -74,6 +77,11 @@ public:
     bool setOpts(mosq_opt_t option, void *value);
     /// Only a SOCKS5 proxy is handed on; any other type is a silent false.
     bool setProxy(const QNetworkProxy &proxy);
+    /// Makes the next connections TLS (1.2 or later) with the material of
+    /// `configuration`, the broker verified and its certificate checked
+    /// against `host`. On failure reports TlsError labelled "mosquittoTlsSet"
+    /// and returns false; the caller must not connect then.
+    bool mosquittoTlsSet(const QSslConfiguration &configuration, const QString &host);
 
     /// Connected, and driven: a connection started asynchronously counts only
     /// while libmosquitto's network thread runs.
@@ -97,7 +105,9 @@ public:
     void on_message(const struct mosquitto_message *message) override;
     void on_subscribe(int, int, const int *) override { }
     void on_unsubscribe(int) override { }
-    void on_log(int, const char *) override { }
+    // Notes OpenSSL's reason for a failed TLS handshake; one in libmosquitto's
+    // own thread is reported at once, there being no call to return it.
+    void on_log(int level, const char *str) override;
     void on_error() override { }
 
 signals:
@@ -108,6 +118,8 @@ signals:
 
 private:
     bool report(const char *where, int rc);
+    bool endsHandshake(int rc, int error) const;
+    QString errorText(int rc, int error) const;
     bool canSend() const;
 
     // Written by libmosquitto's thread, read by the owner's thread.
@@ -119,6 +131,14 @@ private:
     int m_disconnections = 0;
     // Touched only by the thread that runs the callbacks.
     QByteArray m_lastTopic;
+    // The context of TLS connections (one reference of ours), and OpenSSL's
+    // reason for the last failed handshake, written by whichever thread made it.
+    SSL_CTX *m_tlsContext = nullptr;
+    QMutex m_tlsMutex;
+    QString m_tlsReason;
+    std::atomic<bool> m_tlsFailed{false}; // a reason waits in m_tlsReason
+    std::atomic<bool> m_tlsReported{false}; // this attempt's failure was reported
+    std::atomic<bool> m_acknowledged{false}; // by the broker since TLS was set up
 
     Q_DISABLE_COPY(QtMosquittoClientPrivate)
 };

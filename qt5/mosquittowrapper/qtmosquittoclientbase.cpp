@@ -44,6 +44,17 @@ MosquittoConfig QtMosquittoClientBase::config() const
     return m_config;
 }
 
+void QtMosquittoClientBase::setSslConfiguration(const QSslConfiguration &configuration)
+{
+    m_sslConfiguration = configuration;
+    m_hasSslConfiguration = true;
+}
+
+QSslConfiguration QtMosquittoClientBase::sslConfiguration() const
+{
+    return m_hasSslConfiguration ? m_sslConfiguration : QSslConfiguration::defaultConfiguration();
+}
+
 bool QtMosquittoClientBase::isOpen() const
 {
     return m_binding && m_binding->isConnected();
@@ -99,6 +110,10 @@ bool QtMosquittoClientBase::applyConfigAndConnect(bool async)
     b->setMessageRetry(m_config.msgRetrySet());
     if (async)
         b->setReconnectDelay(3, 30, true);
+    // Over TLS or not at all: credentials never travel in clear when the
+    // configuration asks for TLS.
+    if (m_config.useSsl() && !b->mosquittoTlsSet(sslConfiguration(), m_config.host()))
+        return false;
     const QString bindAddress = m_config.bindAddress();
     if (async) {
         return bindAddress.isEmpty()

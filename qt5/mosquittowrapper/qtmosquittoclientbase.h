@@ -10,6 +10,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QScopedPointer>
+#include <QSslConfiguration>
 
 class QtMosquittoClientPrivate;
 
@@ -44,6 +45,19 @@ public:
 
     /// The configuration given to the constructor.
     MosquittoConfig config() const;
+
+    /// The TLS material of connections whose configuration has useSsl(): the
+    /// CA certificates that may vouch for the broker (the system's when the
+    /// list is empty) and the local certificate and private key offered to a
+    /// broker that asks for one. The broker is always verified and its name
+    /// checked against MosquittoConfig::host(), whatever the configuration
+    /// says about peer verification. Until set, the process's
+    /// QSslConfiguration::defaultConfiguration() at the time of each open()
+    /// is used (which CryptoDataManager::prepareDefaultSSlConfig() installs).
+    /// Call in the client's thread; takes effect at the next open().
+    void setSslConfiguration(const QSslConfiguration &configuration);
+    /// The configuration set, or else the process's default.
+    QSslConfiguration sslConfiguration() const;
     /// The binding exists and reports a connection: acknowledged by the
     /// broker and, when started asynchronously, with libmosquitto's thread running.
     virtual bool isOpen() const;
@@ -96,13 +110,18 @@ protected:
 
     /// Null when the subclass asked for none.
     QtMosquittoClientPrivate *binding() const { return m_binding.data(); }
-    /// Hands credentials, proxy, in-flight limit, protocol, retry and (async)
-    /// reconnect delay to the binding, then connects, blocking or not.
-    /// Returns the connect call's result.
+    /// Hands credentials, proxy, in-flight limit, protocol, retry, (async)
+    /// reconnect delay and, with useSsl(), the TLS context to the binding,
+    /// then connects, blocking or not. Returns the connect call's result;
+    /// when TLS cannot be set up it returns false without connecting.
     bool applyConfigAndConnect(bool async);
+    /// True once setSslConfiguration() was called.
+    bool hasSslConfiguration() const { return m_hasSslConfiguration; }
 
 private:
     MosquittoConfig m_config;
+    QSslConfiguration m_sslConfiguration;
+    bool m_hasSslConfiguration = false;
     QScopedPointer<QtMosquittoClientPrivate> m_binding;
 
     Q_DISABLE_COPY(QtMosquittoClientBase)

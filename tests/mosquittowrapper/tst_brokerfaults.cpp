@@ -4,7 +4,10 @@
 // the handler exactly once (a rebuilt client must not add a second path).
 #include "mosquittotestkit.h"
 
+#include <QFile>
 #include <QProcess>
+#include <QSslCertificate>
+#include <QSslKey>
 #include <QTest>
 
 class tst_BrokerFaults : public QObject
@@ -26,8 +29,11 @@ private slots:
     void brokerKilledWhileMessagesFlow_data()
     {
         QTest::addColumn<int>("mode");
-        QTest::newRow("async") << 0;
-        QTest::newRow("threaded") << 1;
+        QTest::addColumn<bool>("tls"); // the worker comes back over TLS, with its certificate store
+        QTest::newRow("async") << 0 << false;
+        QTest::newRow("threaded") << 1 << false;
+        QTest::newRow("async-tls") << 0 << true;
+        QTest::newRow("threaded-tls") << 1 << true;
     }
     void brokerKilledWhileMessagesFlow();
 };
@@ -35,12 +41,25 @@ private slots:
 void tst_BrokerFaults::brokerKilledWhileMessagesFlow()
 {
     QFETCH(int, mode);
+    QFETCH(bool, tls);
     const int threadsAtStart = threadCount();
     MosquittoBroker broker;
-    QVERIFY2(broker.start(), qPrintable(broker.log()));
+    MosquittoBroker::Options options;
+    options.tls = options.requireClientCertificate = tls;
+    QVERIFY2(broker.start(options), qPrintable(broker.log()));
     MosquittoConfig config = brokerConfig(broker, mode);
     config.setKeepAlive(5);
+    config.setUseSsl(tls);
     TestController controller(config, {QStringLiteral("flow/#")}, 100);
+    if (tls) {
+        QSslConfiguration store;
+        store.setCaCertificates(QSslCertificate::fromPath(broker.caFile()));
+        store.setLocalCertificate(QSslCertificate::fromPath(broker.clientCertificateFile()).value(0));
+        QFile key(broker.clientKeyFile());
+        QVERIFY(key.open(QIODevice::ReadOnly));
+        store.setPrivateKey(QSslKey(key.readAll(), QSsl::Ec));
+        controller.worker->setSslConfiguration(store);
+    }
     controller.start();
     RecordingHandler handler;
     controller.factory->registreExistingHandler(&handler);

@@ -6,10 +6,13 @@
 
 #include "mosquittotestkit.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSignalSpy>
+#include <QSslCertificate>
+#include <QSslKey>
 #include <QTest>
 
 #include <mosquitto.h>
@@ -61,6 +64,9 @@ private slots:
     void clientEndsItsConnection_data();
     void clientEndsItsConnection();
 
+    void clientsOverTls_data();
+    void clientsOverTls();
+
 private:
     // With the test account's user name and password as asked.
     MosquittoConfig config(const QString &broker, int mode = 0, bool user = true, bool password = true)
@@ -71,7 +77,9 @@ private:
         return c;
     }
 
-    // The brokers by name: "plain" takes anonymous clients, "password" does not.
+    // The brokers by name: "plain" takes anonymous clients, "password" does not;
+    // the "tls" ones speak TLS only, one with a certificate for "localhost"
+    // alone, one that asks clients for theirs.
     QHash<QString, MosquittoBroker *> m_brokers;
     int m_threadsAtStart = 0;
 };
@@ -82,10 +90,14 @@ void tst_MosquittoStack::initTestCase()
     previousMessageHandler = qInstallMessageHandler(captureStackLog);
     if (!MosquittoBroker::isAvailable())
         QSKIP("mosquitto is not installed");
-    for (const char *name : {"plain", "password"}) {
+    for (const char *name : {"plain", "password", "tls", "tls-localhost", "tls-client-certificate"}) {
         auto *broker = m_brokers[QLatin1String(name)] = new MosquittoBroker;
         MosquittoBroker::Options options;
         options.requirePassword = qstrcmp(name, "password") == 0;
+        options.tls = qstrncmp(name, "tls", 3) == 0;
+        if (qstrcmp(name, "tls-localhost") == 0)
+            options.tlsNames = QStringLiteral("DNS:localhost");
+        options.requireClientCertificate = qstrcmp(name, "tls-client-certificate") == 0;
         QVERIFY2(broker->start(options), qPrintable(broker->log()));
     }
     m_threadsAtStart = threadCount();
@@ -328,6 +340,79 @@ void tst_MosquittoStack::clientEndsItsConnection()
     QTRY_COMPARE_WITH_TIMEOUT(broker.log().count(ended), rounds, 5000);
     if (how != "delete")
         QCOMPARE(broker.log().count(QRegularExpression(QStringLiteral("Client ends[0-9]+ disconnected\\."))), rounds);
+}
+
+void tst_MosquittoStack::clientsOverTls_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("broker");
+    QTest::addColumn<QString>("trust");    // whose CA certificates: "broker", "default" (the process's), "none"
+    QTest::addColumn<bool>("identity");    // the client certificate and key are offered
+    QTest::addColumn<QString>("error");    // after "<operation>: "; none: the round trip works
+    const QString untrusted = QStringLiteral("certificate verify failed \\(self-signed certificate in certificate chain\\)");
+    for (const char *kind : {"sync", "async", "threaded"}) {
+        const int k = qstrcmp(kind, "sync") == 0 ? int(Kind::Sync) : qstrcmp(kind, "async") == 0 ? int(Kind::Async) : int(Kind::Threaded);
+        QTest::addRow("%s-trusted", kind) << k << QStringLiteral("tls") << QStringLiteral("broker") << false << QString();
+        QTest::addRow("%s-untrusted", kind) << k << QStringLiteral("tls") << QStringLiteral("default") << false << untrusted;
+        QTest::addRow("%s-wrong-host", kind) << k << QStringLiteral("tls-localhost") << QStringLiteral("broker") << false
+                                             << QStringLiteral("certificate verify failed \\(IP address mismatch\\)");
+        QTest::addRow("%s-client-certificate", kind) << k << QStringLiteral("tls-client-certificate") << QStringLiteral("broker") << true << QString();
+        // Refused once the handshake ended on our side: OpenSSL's alert, or the write that meets the reset.
+        QTest::addRow("%s-no-client-certificate", kind) << k << QStringLiteral("tls-client-certificate")
+                                                        << QStringLiteral("broker") << false << QStringLiteral(".+");
+        QTest::addRow("%s-plain-broker", kind) << k << QStringLiteral("plain") << QStringLiteral("none") << false << QStringLiteral(".+");
+    }
+}
+
+// useSsl() over each client kind: a connection is TLS or nothing, with the
+// broker verified and named, and every failure a TlsError with its reason.
+void tst_MosquittoStack::clientsOverTls()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, broker);
+    QFETCH(QString, trust);
+    QFETCH(bool, identity);
+    QFETCH(QString, error);
+    MosquittoBroker &b = *m_brokers.value(broker);
+    MosquittoConfig c = brokerConfig(b);
+    c.setUseSsl(true);
+    const QByteArray id = "tls-" + QByteArray(QTest::currentDataTag());
+    QList<MosquittoMessage> received; // outlives the client, whose end may still deliver
+    auto client = makeClient(Kind(kind), c, id);
+    if (trust != QLatin1String("default")) {
+        QSslConfiguration tls;
+        if (trust == QLatin1String("broker"))
+            tls.setCaCertificates(QSslCertificate::fromPath(m_brokers.value(QStringLiteral("tls-client-certificate"))->caFile())
+                                  + QSslCertificate::fromPath(b.caFile()));
+        if (identity) {
+            QFile key(b.clientKeyFile());
+            QVERIFY(key.open(QIODevice::ReadOnly));
+            tls.setPrivateKey(QSslKey(key.readAll(), QSsl::Ec));
+            tls.setLocalCertificate(QSslCertificate::fromPath(b.clientCertificateFile()).value(0));
+        }
+        client->setSslConfiguration(tls);
+    }
+    QSignalSpy opened(client.get(), &QtMosquittoClientBase::opened);
+    QSignalSpy errors(client.get(), &QtMosquittoClientBase::error);
+    connect(client.get(), &QtMosquittoClientBase::recieved, this, [&](const MosquittoMessage &m) { received << m; });
+    client->open();
+    if (!error.isEmpty()) {
+        QTRY_VERIFY_WITH_TIMEOUT(!errors.isEmpty(), 10000);
+        QCOMPARE(errors.first().at(0).value<qtmosquitto::MosquittoErrorCode>(), qtmosquitto::TlsError);
+        const QString text = errors.first().at(1).toString();
+        QVERIFY2(QRegularExpression(QStringLiteral("^mosquitto[A-Za-z]+: ") + error + QLatin1Char('$')).match(text).hasMatch(),
+                 qPrintable(text));
+        QVERIFY(opened.isEmpty());
+        QVERIFY(!b.log().contains(QStringLiteral(" as ") + QString::fromUtf8(id))); // never connected, in clear or not
+        return;
+    }
+    QVERIFY2(opened.wait(10000), qPrintable(errors.isEmpty() ? QString() : errors.first().at(1).toString()));
+    QVERIFY(client->subscribe("tls/" + id));
+    QTRY_VERIFY(client->publish(message("tls/" + id, "over tls")) && !received.isEmpty());
+    QCOMPARE(received.first().payload(), QByteArray("over tls"));
+    // The broker listens for TLS only: it took this client.
+    QVERIFY(b.log().contains(QStringLiteral(" as ") + QString::fromUtf8(id)));
+    QVERIFY(errors.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(tst_MosquittoStack)
