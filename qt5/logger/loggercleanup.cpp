@@ -18,8 +18,15 @@ constexpr int CleanupIntervalMs = 86400000;
 
 void packLog(QDir &dir, const QString &name)
 {
-    const QString path = QFileInfo(dir, name).absoluteFilePath();
+    const QFileInfo log(dir, name);
+    // A link named like a log is not ours to pack: it may lead anywhere.
+    if (log.isSymLink())
+        return;
+    const QString path = log.absoluteFilePath();
     const QString archive = QDir::fromNativeSeparators(QStringLiteral("%1.zip").arg(path));
+    // Whatever stands at the archive's name goes first, so a link there is
+    // removed rather than written through.
+    QFile::remove(archive);
     Zip zip;
     if (zip.createArchive(archive, true) == Zip::Ok
         && zip.addFile(path, QString(), Zip::IgnorePaths, Zip::AutoFull) == Zip::Ok
@@ -54,6 +61,11 @@ void runInPool()
 
 void LoggerManagerPrivate::cleanupLogs()
 {
+    // One job at a time: a second one (initLog again, or the timer) listing
+    // the directory while the first packs would overwrite its archives and
+    // then delete logs it could no longer pack.
+    static QBasicMutex jobMutex;
+    const QMutexLocker jobLock(&jobMutex);
     const QString path = LoggerManager::logsPath();
     // An empty path would be the working directory.
     if (path.isEmpty())

@@ -405,7 +405,8 @@ private slots:
     }
 
     // Files named with past dates: deleted, packed and removed, kept. With cleanAnyOldLogs any
-    // old file of the tree goes too; links out of it or back into it are not followed.
+    // old file of the tree goes too; links out of it or back into it are not followed, nor are
+    // links named like a log or an archive. A second job started while the first packs waits.
     void cleanupJob()
     {
         setNow(QTime(10, 0));
@@ -424,23 +425,30 @@ private slots:
         const auto day = [](int back) { return Today.addDays(-back).toString(QStringLiteral("yyyy-MM-dd")); };
         const QStringList deleted{day(8) + "_kiosk.log", day(7) + "_kiosk.log", day(7) + "_kiosk.log.zip",
                                   day(9) + "_crash.dmp"};
-        const QStringList packed{day(5) + "_kiosk.log", day(4) + "_kiosk.log.net", day(2) + "_kiosk.log",
-                                 day(3) + "_crash.dmp"};
+        QStringList packed{day(5) + "_kiosk.log", day(4) + "_kiosk.log.net", day(2) + "_kiosk.log",
+                           day(3) + "_crash.dmp"};
+        for (int i = 0; i < 30; ++i)
+            packed << day(3) + QStringLiteral("_kiosk.log.c%1").arg(i);
         const QStringList kept{day(6) + "_kiosk.log", day(1) + "_kiosk.log", day(3) + "_kiosk.log.zip",
                                "kiosk.log", "notes_kiosk.log", day(9) + "_other.txt"};
-        for (const QString &name : deleted + packed + kept)
-            QVERIFY(writeFile(file(name), QStringLiteral("content of %1\n").arg(name).repeated(20).toUtf8()));
+        for (const QString &name : deleted + packed + kept) {
+            const QString line = QStringLiteral("content of %1\n").arg(name);
+            QVERIFY(writeFile(file(name), line.repeated(packed.contains(name) ? 15000 : 1).toUtf8()));
+        }
+        QVERIFY(QFile::link(precious, file(day(4) + "_kiosk.log")));
+        QVERIFY(QFile::link(precious, file(day(5) + "_kiosk.log.zip")));
         LoggerManager::setAdditionalEraseFilters({QStringLiteral("*.dmp")});
         start(true); // runs the job at once in the thread pool
+        start(true); // a second job while the first packs: the logs are still packed once each
         QThreadPool::globalInstance()->waitForDone();
-        QVERIFY(!QFile::exists(old) && QFile::exists(recent) && QFile::exists(precious));
+        QVERIFY(!QFile::exists(old) && QFile::exists(recent) && readFile(precious) == "x");
         QStringList expected = kept + QStringList{day(0) + "_kiosk.log"};
         QStringList args{QStringLiteral("-c"), QStringLiteral(
             "import os, sys, zipfile\n"
             "for path in sys.argv[1:]:\n"
             "    z = zipfile.ZipFile(path); i = z.infolist(); name = os.path.basename(path)[:-4]\n"
             "    print(len(i), i[0].filename == name, i[0].compress_type, z.testzip(),\n"
-            "          z.read(i[0]) == ('content of %s\\n' % name * 20).encode())\n")};
+            "          z.read(i[0]) == ('content of %s\\n' % name * 15000).encode())\n")};
         for (const QString &name : packed) {
             expected << name + QStringLiteral(".zip");
             args << file(name + QStringLiteral(".zip"));
