@@ -3,6 +3,7 @@
 
 #include <crypto/vmpc.h>
 #include <gz/boundedinflate_p.h>
+#include <qsettingsext/settingsfileguard_p.h>
 
 #include <QCryptographicHash>
 #include <QIODevice>
@@ -47,6 +48,17 @@ QByteArray decode(const QByteArray &file)
     if (!compressed.isEmpty() && !uncompress(compressed, xml))
         xml.clear();
     return xml;
+}
+
+bool isReadableStore(const QByteArray &xml)
+{
+    // The XML reader is a protected member of the format class.
+    struct Reader : XmlSettings
+    {
+        using XmlSettings::readXmlData;
+    };
+    QSettings::SettingsMap map;
+    return xml.trimmed().isEmpty() || Reader::readXmlData(xml, map);
 }
 
 bool uncompress(const QByteArray &data, QByteArray &out)
@@ -100,18 +112,22 @@ CryptedSettingsStorage::CryptedSettingsStorage(QObject *parent)
 
 bool CryptedSettingsStorage::readCryptoFile(QIODevice &device, QSettings::SettingsMap &map)
 {
-    if (device.size() > cryptedstore::MaxSize)
-        return false;
-    const QByteArray file = device.readAll();
-    if (file.size() < cryptedstore::MinFileSize)
-        return false;
-    // A damaged file decodes to nothing, which the XML reader refuses with
-    // its message, as it refuses any broken document.
-    return readXmlData(cryptedstore::decode(file), map);
+    bool ok = false;
+    if (device.size() <= cryptedstore::MaxSize) {
+        const QByteArray file = device.readAll();
+        // A damaged file decodes to nothing, which the XML reader refuses
+        // with its message, as it refuses any broken document.
+        ok = file.size() >= cryptedstore::MinFileSize
+             && readXmlData(cryptedstore::decode(file), map);
+    }
+    SettingsFileGuard::noteRead(device, ok);
+    return ok;
 }
 
 bool CryptedSettingsStorage::writeCryptoFile(QIODevice &device, const QSettings::SettingsMap &map)
 {
+    if (!SettingsFileGuard::mayReplace(device))
+        return false;
     const QByteArray xml = writeXmlData(map);
     if (xml.isEmpty())
         return false; // a store the reader would refuse; logged

@@ -24,6 +24,10 @@ QByteArray encode(const QByteArray &xml);
 /// compressed data is damaged.
 QByteArray decode(const QByteArray &file);
 
+/// Whether the XML document `xml` reads as a store (the reader's message is
+/// logged when not); an empty document counts as an empty store.
+bool isReadableStore(const QByteArray &xml);
+
 /// qUncompress() with a bound: the 4-byte big-endian length in front of the
 /// zlib stream is refused when it is larger than deflate can produce from the
 /// bytes present (1032 times their number) or than MaxSize, and the output

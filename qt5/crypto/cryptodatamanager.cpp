@@ -259,7 +259,8 @@ bool CryptoDataManager::encryptStorage(const QString &plainFileName, const QStri
     const QByteArray document = plain.readAll();
     const bool readOk = plain.error() == QFileDevice::NoError;
     plain.close();
-    if (!readOk)
+    // A store that does not read stays where it can be repaired.
+    if (!readOk || !cryptedstore::isReadableStore(document))
         return false;
 
     // Written aside and renamed into place: the plain file is deleted only

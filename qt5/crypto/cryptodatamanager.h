@@ -121,7 +121,8 @@ public:
     /// `encryptedFileName` and deletes the plain file. Does nothing and
     /// returns true when the encrypted file exists already or the plain file
     /// does not. Returns false, leaving the plain file in place and no
-    /// encrypted file behind, when a file cannot be read or written.
+    /// encrypted file behind, when a file cannot be read or written or the
+    /// plain store is not a readable document.
     static bool encryptStorage(const QString &plainFileName, const QString &encryptedFileName);
 
 private:

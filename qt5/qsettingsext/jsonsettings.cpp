@@ -1,5 +1,6 @@
 #include "jsonsettings.h"
 
+#include "settingsfileguard_p.h"
 #include "settingsreadlimits_p.h"
 
 #include <QCoreApplication>
@@ -266,9 +267,9 @@ QSettings::Format JsonSettings::jsonFormat()
     return _jsonFormat;
 }
 
-bool JsonSettings::readJsonFile(QIODevice &device, QSettings::SettingsMap &map)
+namespace {
+bool readJsonData(const QByteArray &data, QSettings::SettingsMap &map)
 {
-    const QByteArray data = device.readAll();
     // An empty store is written as an empty file.
     if (data.trimmed().isEmpty())
         return true;
@@ -289,9 +290,19 @@ bool JsonSettings::readJsonFile(QIODevice &device, QSettings::SettingsMap &map)
     }
     return true;
 }
+} // namespace
+
+bool JsonSettings::readJsonFile(QIODevice &device, QSettings::SettingsMap &map)
+{
+    const bool ok = readJsonData(device.readAll(), map);
+    SettingsFileGuard::noteRead(device, ok);
+    return ok;
+}
 
 bool JsonSettings::writeJsonFile(QIODevice &device, const QSettings::SettingsMap &map)
 {
+    if (!SettingsFileGuard::mayReplace(device))
+        return false;
     // A document the reader would refuse is not written: the file on disk
     // would lose every setting. Keys are checked before the tree is built,
     // which recurses once per component.

@@ -1,5 +1,6 @@
 #include "xmlsettings.h"
 
+#include "settingsfileguard_p.h"
 #include "settingsreadlimits_p.h"
 #include "variantstream_p.h"
 #include "xmlplainreader_p.h"
@@ -177,8 +178,24 @@ QSettings::Format XmlSettings::xmlFormat()
 
 bool XmlSettings::readXmlFile(QIODevice &device, QSettings::SettingsMap &map)
 {
-    const QByteArray xml = device.readAll();
+    const bool ok = readXmlData(device.readAll(), map);
+    SettingsFileGuard::noteRead(device, ok);
+    return ok;
+}
 
+bool XmlSettings::writeXmlFile(QIODevice &device, const QSettings::SettingsMap &map)
+{
+    if (!SettingsFileGuard::mayReplace(device))
+        return false;
+    const QByteArray xml = writeXmlData(map);
+    if (xml.isEmpty())
+        return false;
+    device.write(xml);
+    return true;
+}
+
+bool XmlSettings::readXmlData(const QByteArray &xml, QSettings::SettingsMap &map)
+{
     // Documents in the plain form this class writes are read without
     // QXmlStreamReader, which takes most of the time of a load; the result is
     // the same as that of processReadKey().
@@ -207,23 +224,6 @@ bool XmlSettings::readXmlFile(QIODevice &device, QSettings::SettingsMap &map)
         return false;
     }
     return true;
-}
-
-bool XmlSettings::writeXmlFile(QIODevice &device, const QSettings::SettingsMap &map)
-{
-    const QByteArray xml = writeXmlData(map);
-    if (xml.isEmpty())
-        return false;
-    device.write(xml);
-    return true;
-}
-
-bool XmlSettings::readXmlData(const QByteArray &xml, QSettings::SettingsMap &map)
-{
-    QBuffer buffer;
-    buffer.setData(xml);
-    buffer.open(QIODevice::ReadOnly);
-    return readXmlFile(buffer, map);
 }
 
 QByteArray XmlSettings::writeXmlData(const QSettings::SettingsMap &map)

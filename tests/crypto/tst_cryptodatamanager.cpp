@@ -219,7 +219,8 @@ private slots:
     }
 
     // An existing target or a missing source: nothing to do. A target that
-    // cannot be written: false, and the plain file stays.
+    // cannot be written or a plain store that does not read: false, and the
+    // plain file stays.
     void encryptStorageEdgeCases()
     {
         const QByteArray xml = "<?xml version=\"1.0\"?><xml-settings><a>1</a></xml-settings>";
@@ -228,10 +229,14 @@ private slots:
         QVERIFY(CryptoDataManager::encryptStorage(plain, encrypted));
         QVERIFY(CryptoDataManager::encryptStorage(path("missing.xml"), path("new.enc")));
         QVERIFY(!CryptoDataManager::encryptStorage(plain, path("no-such-dir/keep.enc")));
+        QVERIFY(writeFile(path("damaged.xml"), "<xml-settings><user>R&D</user></xml-settings>"));
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral(".")));
+        QVERIFY(!CryptoDataManager::encryptStorage(path("damaged.xml"), path("damaged.enc")));
         QCOMPARE(readFile(encrypted), QByteArray("already there"));
         QCOMPARE(readFile(plain), xml);
         QCOMPARE(QDir(m_stores.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
-                 QStringList({ QStringLiteral("keep.enc"), QStringLiteral("keep.xml") }));
+                 QStringList({ QStringLiteral("damaged.xml"), QStringLiteral("keep.enc"),
+                               QStringLiteral("keep.xml") }));
     }
 
     void configurationWithoutUsableCertificate_data()
