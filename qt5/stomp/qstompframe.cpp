@@ -128,7 +128,8 @@ bool QStompFrame::parse(const QByteArray &frame)
     // Only a "\r\n\r\n" that starts before p1 can matter, so the body need
     // not be searched.
     const int p2 = p1 < 0 ? frame.indexOf("\r\n\r\n")
-                          : QByteArray::fromRawData(frame.constData(), p1 + 3).indexOf("\r\n\r\n");
+                          : QByteArray::fromRawData(frame.constData(), qMin(p1 + 3, frame.size()))
+                                .indexOf("\r\n\r\n");
     int headerEnd = 0;
     const int lineBreak = stompHeaderEnd(0, p1, p2, &headerEnd);
     if (lineBreak == 0)
