@@ -57,6 +57,9 @@ FAULTS = [
     ("json-depth-off-by-one", "qsettingsext/jsonsettings.cpp",
      "if (state.maxLevel > SettingsReadLimits::MaxDepth) {",
      "if (state.maxLevel >= SettingsReadLimits::MaxDepth) {", "qsettingsext"),
+    ("settings-unreadable-file-replaced", "qsettingsext/settingsfileguard.cpp",
+     "        if (!files->paths.contains(path))\n            return true;", "        return true;",
+     "qsettingsext"),
     ("dircreator-umask-ignored", "qsettingsext/systemdirs_unix.cpp",
      "const int forbidden = owner << 12 | owner << 8 | group << 4 | other;",
      "const int forbidden = 0; Q_UNUSED(owner) Q_UNUSED(group) Q_UNUSED(other)", "qsettingsext"),
@@ -109,6 +112,8 @@ FAULTS = [
      "logger"),
     ("logger-callback-guard-global", "logger/loggermanager.cpp",
      "!CallbackScope::isRunning(context.category)", "!CallbackScope::isRunning(\"\")", "logger"),
+    ("logger-cleanup-jobs-overlap", "logger/loggercleanup.cpp",
+     "    const QMutexLocker jobLock(&jobMutex);\n", "", "logger"),
     # MQTT
     ("mqtt-no-resubscribe", "mosquittowrapper/basemosquittoworker.cpp",
      "const bool subscribed = d->client && d->client->subscribe(sub, 0);",
