@@ -119,6 +119,7 @@ void ZipPrivate::forgetDevice()
     file = nullptr;
     entries.clear();
     entryIndex.clear();
+    archiveId = zipfilesystem::FileId();
     flushedOffset = 0;
     outputFill = 0;
 }
@@ -145,6 +146,8 @@ Zip::ErrorCode ZipPrivate::createArchive(QIODevice *dev)
     }
     entries.clear();
     entryIndex.clear();
+    const auto *fileDevice = qobject_cast<QFileDevice *>(dev);
+    archiveId = fileDevice ? zipfilesystem::fileIdOf(*fileDevice) : zipfilesystem::FileId();
     flushedOffset = dev->isSequential() ? 0 : quint64(dev->pos());
     outputFill = 0;
     return Zip::Ok;
@@ -228,6 +231,10 @@ Zip::ErrorCode ZipPrivate::collect(const QFileInfo &info, const QString &name, b
     if (checkDuplicates)
         seen->insert(key, true);
     if (info.isFile()) {
+        // Never the archive itself (in a directory being added, maybe under
+        // another name): it would be read while it grows.
+        if (archiveId.valid && zipfilesystem::fileIdOf(info.absoluteFilePath()) == archiveId)
+            return Zip::Ok;
         items->append({info, name});
         return Zip::Ok;
     }

@@ -179,6 +179,11 @@ private slots:
         QCOMPARE(flags(report), 0x0800);
         QCOMPARE(uz.extractAll(path("out")), UnZip::Ok);
         QCOMPARE(tree(path("out/tree")), tree(path("tree")));
+        // The archive is left out of a directory that holds it, also one named through a link.
+        QVERIFY(QFile::link(path("tree"), path("link")));
+        QCOMPARE(zipFiles(path("link/self.zip"), { path("tree") }, Zip::RelativePaths), Zip::Ok);
+        QCOMPARE(uz.openArchive(path("tree/self.zip")), UnZip::Ok);
+        QVERIFY(!uz.fileList().contains("tree/self.zip"));
     }
 
     void encryptedRoundTrip()
