@@ -624,9 +624,12 @@ Zip::ErrorCode ZipPrivate::closeArchive()
         }
     }
 
+    // A file keeps the last bytes in its own buffer: they must reach the disk
+    // before the archive counts as written.
+    auto *fileDevice = qobject_cast<QFileDevice *>(device);
+    if (ec == Zip::Ok && fileDevice && !fileDevice->flush())
+        ec = Zip::WriteFailed;
     if (file) {
-        if (ec == Zip::Ok && !file->flush())
-            ec = Zip::WriteFailed;
         file->close();
         if (ec == Zip::Ok && file->error() != QFileDevice::NoError)
             ec = Zip::WriteFailed;

@@ -249,6 +249,14 @@ private slots:
             QVERIFY(!big
                     || (uz.openArchive(path("full.zip")) == UnZip::Ok && uz.fileList().isEmpty()));
         }
+        // In a buffered file of the caller's, the end record fails when it leaves the buffer.
+        struct rlimit limited = old;
+        limited.rlim_cur = 10;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
+        QFile out(path("caller.zip"));
+        Zip zip;
+        QVERIFY(out.open(QIODevice::WriteOnly) && zip.createArchive(&out) == Zip::Ok);
+        QCOMPARE(zip.closeArchive(), Zip::WriteFailed);
     }
 
     void extractOptions()
