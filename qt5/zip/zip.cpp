@@ -148,7 +148,12 @@ Zip::ErrorCode ZipPrivate::createArchive(QIODevice *dev)
     entryIndex.clear();
     const auto *fileDevice = qobject_cast<QFileDevice *>(dev);
     archiveId = fileDevice ? zipfilesystem::fileIdOf(*fileDevice) : zipfilesystem::FileId();
-    flushedOffset = dev->isSequential() ? 0 : quint64(dev->pos());
+    // Appended bytes land at the end whatever the position: a device open
+    // for appending is never sought back on, as a sequential one. Offsets
+    // count from the start of the device, where its end is when appending.
+    const bool appending = dev->openMode() & QIODevice::Append;
+    seekable = !dev->isSequential() && !appending;
+    flushedOffset = dev->isSequential() ? 0 : quint64(appending ? dev->size() : dev->pos());
     outputFill = 0;
     return Zip::Ok;
 }
@@ -191,7 +196,8 @@ Zip::ErrorCode ZipPrivate::rollBack(quint64 headerOffset)
         return Zip::Ok;
     }
     outputFill = 0;
-    if (!device->seek(qint64(headerOffset)))
+    // What has left for a device that is not sought back on stays, unreferenced.
+    if (!seekable || !device->seek(qint64(headerOffset)))
         return Zip::SeekFailed;
     flushedOffset = headerOffset;
     if (auto *fileDevice = qobject_cast<QFileDevice *>(device))
@@ -410,7 +416,7 @@ Zip::ErrorCode ZipPrivate::writeFile(const Item &item, Zip::CompressionLevel req
     const int level = levelForFile(info, in.size(), requested);
     const bool encrypt = !password.isEmpty();
     // Without a way back to the header the sizes follow the data.
-    const bool descriptor = encrypt || device->isSequential();
+    const bool descriptor = encrypt || !seekable;
 
     bool utf8 = false;
     ZipEntryRecord record;

@@ -60,6 +60,7 @@ public:
     QByteArray readBuffer;
     QByteArray outputBuffer;
     quint64 flushedOffset = 0;      // bytes handed to the device so far
+    bool seekable = false;          // whether written bytes can be reached again
     int outputFill = 0;             // bytes waiting in the output buffer
 
 private:
