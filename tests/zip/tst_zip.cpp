@@ -10,6 +10,7 @@
 #include <QtEndian>
 
 #include <csignal>
+#include <ctime>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -311,6 +312,11 @@ private slots:
     // Stored times: local, in two-second steps, 1980 to 2107; restored on extraction.
     void timestamps()
     {
+        const QByteArray zone = qgetenv("TZ");
+        const auto restore = qScopeGuard([&] {
+            zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
+            tzset();
+        });
         qputenv("TZ", "UTC"); // the writer shifts every time by the offset of today
         const char *const times[][2] = { { "2019-07-14T08:30:41", "2019-07-14T08:30:40" },
                                          { "2000-02-29T23:59:58", "2000-02-29T23:59:58" },
@@ -334,6 +340,18 @@ private slots:
             QCOMPARE(e.lastModified(), at(times[e.filename().toInt()][1]));
             QCOMPARE(QFileInfo(path("out/" + e.filename())).lastModified(), e.lastModified());
         }
+        // 02:30 on the day the clocks go from 02:00 to 03:00 is read as 03:30.
+        qputenv("TZ", "Europe/Berlin");
+        tzset();
+        QByteArray gap = archiveOf({ { "gap", "x" } });
+        for (const int at : { 10, centralAt(gap) + 12 }) // DOS time and date
+            gap.replace(at, 4, QByteArray::fromHex("c0137c52"));
+        QVERIFY(writeFile(path("gap.zip"), gap));
+        QCOMPARE(uz.openArchive(path("gap.zip")), UnZip::Ok);
+        QCOMPARE(uz.extractAll(path("gap")), UnZip::Ok);
+        const QDateTime expected(QDate(2021, 3, 28), QTime(1, 30), Qt::UTC);
+        QCOMPARE(uz.entryList().value(0).lastModified(), expected);
+        QCOMPARE(QFileInfo(path("gap/gap")).lastModified(), expected);
     }
 
     void unusableArchives()
