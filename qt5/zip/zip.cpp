@@ -119,6 +119,7 @@ void ZipPrivate::forgetDevice()
     file = nullptr;
     entries.clear();
     entryIndex.clear();
+    archiveId = zipfilesystem::FileId();
     flushedOffset = 0;
     outputFill = 0;
 }
@@ -145,7 +146,14 @@ Zip::ErrorCode ZipPrivate::createArchive(QIODevice *dev)
     }
     entries.clear();
     entryIndex.clear();
-    flushedOffset = dev->isSequential() ? 0 : quint64(dev->pos());
+    const auto *fileDevice = qobject_cast<QFileDevice *>(dev);
+    archiveId = fileDevice ? zipfilesystem::fileIdOf(*fileDevice) : zipfilesystem::FileId();
+    // Appended bytes land at the end whatever the position: a device open
+    // for appending is never sought back on, as a sequential one. Offsets
+    // count from the start of the device, where its end is when appending.
+    const bool appending = dev->openMode() & QIODevice::Append;
+    seekable = !dev->isSequential() && !appending;
+    flushedOffset = dev->isSequential() ? 0 : quint64(appending ? dev->size() : dev->pos());
     outputFill = 0;
     return Zip::Ok;
 }
@@ -188,7 +196,8 @@ Zip::ErrorCode ZipPrivate::rollBack(quint64 headerOffset)
         return Zip::Ok;
     }
     outputFill = 0;
-    if (!device->seek(qint64(headerOffset)))
+    // What has left for a device that is not sought back on stays, unreferenced.
+    if (!seekable || !device->seek(qint64(headerOffset)))
         return Zip::SeekFailed;
     flushedOffset = headerOffset;
     if (auto *fileDevice = qobject_cast<QFileDevice *>(device))
@@ -228,6 +237,10 @@ Zip::ErrorCode ZipPrivate::collect(const QFileInfo &info, const QString &name, b
     if (checkDuplicates)
         seen->insert(key, true);
     if (info.isFile()) {
+        // Never the archive itself (in a directory being added, maybe under
+        // another name): it would be read while it grows.
+        if (archiveId.valid && zipfilesystem::fileIdOf(info.absoluteFilePath()) == archiveId)
+            return Zip::Ok;
         items->append({info, name});
         return Zip::Ok;
     }
@@ -403,7 +416,7 @@ Zip::ErrorCode ZipPrivate::writeFile(const Item &item, Zip::CompressionLevel req
     const int level = levelForFile(info, in.size(), requested);
     const bool encrypt = !password.isEmpty();
     // Without a way back to the header the sizes follow the data.
-    const bool descriptor = encrypt || device->isSequential();
+    const bool descriptor = encrypt || !seekable;
 
     bool utf8 = false;
     ZipEntryRecord record;
@@ -617,9 +630,12 @@ Zip::ErrorCode ZipPrivate::closeArchive()
         }
     }
 
+    // A file keeps the last bytes in its own buffer: they must reach the disk
+    // before the archive counts as written.
+    auto *fileDevice = qobject_cast<QFileDevice *>(device);
+    if (ec == Zip::Ok && fileDevice && !fileDevice->flush())
+        ec = Zip::WriteFailed;
     if (file) {
-        if (ec == Zip::Ok && !file->flush())
-            ec = Zip::WriteFailed;
         file->close();
         if (ec == Zip::Ok && file->error() != QFileDevice::NoError)
             ec = Zip::WriteFailed;

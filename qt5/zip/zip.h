@@ -91,7 +91,9 @@ public:
     /// creating or closing the archive fails.
     ErrorCode createArchive(const QString &file, bool overwrite = true);
     /// The device is borrowed; one that is not open is opened write-only.
-    /// A null device or one that cannot be opened gives OpenFailed.
+    /// A null device or one that cannot be opened gives OpenFailed. On a
+    /// sequential device or one open for appending (an archive after a
+    /// self-extractor stub) the sizes follow each entry's data.
     ErrorCode createArchive(QIODevice *device);
 
     /// The comment written at the end of the archive by closeArchive().
@@ -113,7 +115,8 @@ public:
     /// (trimmed), the directory part chosen by the options, then the file
     /// name. A missing or unreadable path gives FileNotFound unless
     /// SkipBadFiles. `addedFiles`, when given, receives the number of entries
-    /// written. NoOpenArchive without an archive. Without options, RelativePaths.
+    /// written. The archive file being written is never added, under any name.
+    /// NoOpenArchive without an archive. Without options, RelativePaths.
     ///@{
     ErrorCode addFiles(const QStringList &paths, CompressionLevel level = AutoFull);
     ErrorCode addFiles(const QStringList &paths, const QString &root, CompressionLevel level = AutoFull);
@@ -139,8 +142,9 @@ public:
                                    CompressionLevel level = AutoFull);
     ///@}
 
-    /// Writes the central directory and the end record and closes the archive.
-    /// An archive created from a file name that fails here is removed.
+    /// Writes the central directory and the end record and closes the archive;
+    /// a file given as the device is flushed. An archive created from a file
+    /// name that fails here is removed.
     ErrorCode closeArchive();
 
     /// The translated text of an error code ("Unknown error." for

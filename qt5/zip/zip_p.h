@@ -3,6 +3,7 @@
 
 #include "zip.h"
 #include "zipcommon_p.h"
+#include "zipfilesystem_p.h"
 
 #include <QByteArray>
 #include <QFileInfo>
@@ -51,6 +52,7 @@ public:
 
     QIODevice *device = nullptr;
     QFile *file = nullptr;          // owned when the archive was created from a file name
+    zipfilesystem::FileId archiveId; // of the archive when it is written to a file
     QVector<ZipEntryRecord> entries;
     QHash<QByteArray, int> entryIndex;
     QString password;
@@ -58,6 +60,7 @@ public:
     QByteArray readBuffer;
     QByteArray outputBuffer;
     quint64 flushedOffset = 0;      // bytes handed to the device so far
+    bool seekable = false;          // whether written bytes can be reached again
     int outputFill = 0;             // bytes waiting in the output buffer
 
 private:

@@ -154,7 +154,13 @@ QDateTime fromDosDateTime(quint16 time, quint16 date)
     const QTime t(time >> 11, (time >> 5) & 0x3f, (time & 0x1f) * 2);
     if (!d.isValid() || !t.isValid())
         return QDateTime();
-    return QDateTime(d, t, Qt::LocalTime);
+    const QDateTime local(d, t, Qt::LocalTime);
+    if (local.isValid())
+        return local;
+    // In the hour skipped when the clocks go forward: taken as an hour after
+    // the same time before the change, as mktime() does.
+    const QDateTime before = QDateTime(d, t, Qt::UTC).addSecs(-3600);
+    return QDateTime(before.date(), before.time(), Qt::LocalTime).addSecs(3600);
 }
 
 CipherKeys::CipherKeys(const QByteArray &password)

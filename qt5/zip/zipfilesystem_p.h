@@ -13,6 +13,8 @@
 #include <QString>
 #include <QtGlobal>
 
+class QFileDevice;
+
 namespace zipfilesystem {
 
 /// The offset of local time from UTC in seconds at the moment `utcSeconds`
@@ -25,6 +27,25 @@ int utcOffsetAt(qint64 utcSeconds);
 /// it), sets its last-write time to `utc` and closes it again. Returns whether
 /// the time was set.
 bool setLastWriteTime(const QString &path, const QDateTime &utc);
+
+/// What tells one file from another whatever its name: the device and the
+/// inode on Unix, the volume and the file index on Windows.
+struct FileId
+{
+    quint64 volume = 0;
+    quint64 index = 0;
+    bool valid = false; // false when the file could not be queried
+
+    bool operator==(const FileId &other) const
+    {
+        return valid && other.valid && volume == other.volume && index == other.index;
+    }
+};
+
+/// The file at `path`, links followed.
+FileId fileIdOf(const QString &path);
+/// The file an open QFileDevice writes to.
+FileId fileIdOf(const QFileDevice &file);
 
 /// A regular file opened for reading, with the size and the last-write time
 /// it had when it was opened.

@@ -2,6 +2,7 @@
 #include "zipcalendar_p.h"
 
 #include <QFile>
+#include <QFileDevice>
 
 #include <cerrno>
 #include <ctime>
@@ -51,6 +52,24 @@ bool setLastWriteTime(const QString &path, const QDateTime &utc)
     const bool ok = setModificationTime(fd, utc.toMSecsSinceEpoch());
     ::close(fd);
     return ok;
+}
+
+FileId fileIdOf(const QString &path)
+{
+    FileId id;
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0)
+        id = { quint64(st.st_dev), quint64(st.st_ino), true };
+    return id;
+}
+
+FileId fileIdOf(const QFileDevice &file)
+{
+    FileId id;
+    struct stat st;
+    if (file.handle() >= 0 && ::fstat(file.handle(), &st) == 0)
+        id = { quint64(st.st_dev), quint64(st.st_ino), true };
+    return id;
 }
 
 bool SourceFile::open(const QString &path)

@@ -2,6 +2,7 @@
 #include "zipcalendar_p.h"
 
 #include <QDir>
+#include <QFileDevice>
 
 #include <time.h>
 #include <windows.h>
@@ -58,6 +59,29 @@ bool setLastWriteTime(const QString &path, const QDateTime &utc)
     const bool ok = SetFileTime(handle, nullptr, nullptr, &ft) != 0;
     CloseHandle(handle);
     return ok;
+}
+
+FileId fileIdOf(const QString &path)
+{
+    FileId id;
+    // No access asked for, so that a file open elsewhere can be queried;
+    // the backup flag lets a directory be opened too.
+    HANDLE handle = CreateFileW(reinterpret_cast<LPCWSTR>(nativePath(path).utf16()), 0,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return id;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileInformationByHandle(handle, &info))
+        id = { info.dwVolumeSerialNumber, (quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow,
+               true };
+    CloseHandle(handle);
+    return id;
+}
+
+FileId fileIdOf(const QFileDevice &file)
+{
+    return file.fileName().isEmpty() ? FileId() : fileIdOf(file.fileName());
 }
 
 bool SourceFile::open(const QString &path)

@@ -10,6 +10,7 @@
 #include <QtEndian>
 
 #include <csignal>
+#include <ctime>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -179,6 +180,11 @@ private slots:
         QCOMPARE(flags(report), 0x0800);
         QCOMPARE(uz.extractAll(path("out")), UnZip::Ok);
         QCOMPARE(tree(path("out/tree")), tree(path("tree")));
+        // The archive is left out of a directory that holds it, also one named through a link.
+        QVERIFY(QFile::link(path("tree"), path("link")));
+        QCOMPARE(zipFiles(path("link/self.zip"), { path("tree") }, Zip::RelativePaths), Zip::Ok);
+        QCOMPARE(uz.openArchive(path("tree/self.zip")), UnZip::Ok);
+        QVERIFY(!uz.fileList().contains("tree/self.zip"));
     }
 
     void encryptedRoundTrip()
@@ -244,6 +250,14 @@ private slots:
             QVERIFY(!big
                     || (uz.openArchive(path("full.zip")) == UnZip::Ok && uz.fileList().isEmpty()));
         }
+        // In a buffered file of the caller's, the end record fails when it leaves the buffer.
+        struct rlimit limited = old;
+        limited.rlim_cur = 10;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
+        QFile out(path("caller.zip"));
+        Zip zip;
+        QVERIFY(out.open(QIODevice::WriteOnly) && zip.createArchive(&out) == Zip::Ok);
+        QCOMPARE(zip.closeArchive(), Zip::WriteFailed);
     }
 
     void extractOptions()
@@ -298,6 +312,11 @@ private slots:
     // Stored times: local, in two-second steps, 1980 to 2107; restored on extraction.
     void timestamps()
     {
+        const QByteArray zone = qgetenv("TZ");
+        const auto restore = qScopeGuard([&] {
+            zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
+            tzset();
+        });
         qputenv("TZ", "UTC"); // the writer shifts every time by the offset of today
         const char *const times[][2] = { { "2019-07-14T08:30:41", "2019-07-14T08:30:40" },
                                          { "2000-02-29T23:59:58", "2000-02-29T23:59:58" },
@@ -321,6 +340,18 @@ private slots:
             QCOMPARE(e.lastModified(), at(times[e.filename().toInt()][1]));
             QCOMPARE(QFileInfo(path("out/" + e.filename())).lastModified(), e.lastModified());
         }
+        // 02:30 on the day the clocks go from 02:00 to 03:00 is read as 03:30.
+        qputenv("TZ", "Europe/Berlin");
+        tzset();
+        QByteArray gap = archiveOf({ { "gap", "x" } });
+        for (const int at : { 10, centralAt(gap) + 12 }) // DOS time and date
+            gap.replace(at, 4, QByteArray::fromHex("c0137c52"));
+        QVERIFY(writeFile(path("gap.zip"), gap));
+        QCOMPARE(uz.openArchive(path("gap.zip")), UnZip::Ok);
+        QCOMPARE(uz.extractAll(path("gap")), UnZip::Ok);
+        const QDateTime expected(QDate(2021, 3, 28), QTime(1, 30), Qt::UTC);
+        QCOMPARE(uz.entryList().value(0).lastModified(), expected);
+        QCOMPARE(QFileInfo(path("gap/gap")).lastModified(), expected);
     }
 
     void unusableArchives()
