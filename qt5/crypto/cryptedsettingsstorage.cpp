@@ -58,7 +58,7 @@ bool isReadableStore(const QByteArray &xml)
         using XmlSettings::readXmlData;
     };
     QSettings::SettingsMap map;
-    return xml.trimmed().isEmpty() || Reader::readXmlData(xml, map);
+    return Reader::readXmlData(xml, map);
 }
 
 bool uncompress(const QByteArray &data, QByteArray &out)
@@ -112,22 +112,19 @@ CryptedSettingsStorage::CryptedSettingsStorage(QObject *parent)
 
 bool CryptedSettingsStorage::readCryptoFile(QIODevice &device, QSettings::SettingsMap &map)
 {
-    bool ok = false;
-    if (device.size() <= cryptedstore::MaxSize) {
-        const QByteArray file = device.readAll();
-        // A damaged file decodes to nothing, which the XML reader refuses
-        // with its message, as it refuses any broken document.
-        ok = file.size() >= cryptedstore::MinFileSize
-             && readXmlData(cryptedstore::decode(file), map);
-    }
-    SettingsFileGuard::noteRead(device, ok);
-    return ok;
+    if (device.size() > cryptedstore::MaxSize)
+        return false;
+    const QByteArray file = device.readAll();
+    // A damaged file decodes to nothing, which the XML reader refuses with
+    // its message, as it refuses any broken document.
+    if (file.size() >= cryptedstore::MinFileSize && readXmlData(cryptedstore::decode(file), map))
+        return true;
+    SettingsFileGuard::keepUnreadable(device, file);
+    return false;
 }
 
 bool CryptedSettingsStorage::writeCryptoFile(QIODevice &device, const QSettings::SettingsMap &map)
 {
-    if (!SettingsFileGuard::mayReplace(device))
-        return false;
     const QByteArray xml = writeXmlData(map);
     if (xml.isEmpty())
         return false; // a store the reader would refuse; logged

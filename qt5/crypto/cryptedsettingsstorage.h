@@ -14,8 +14,8 @@
 /// The format is registered under the extension "crypto" when the library
 /// is loaded; nothing needs to be called first. A file that is too short,
 /// damaged, or whose length field promises more than its compressed data can
-/// hold gives QSettings::FormatError and is kept as it is, as XmlSettings
-/// keeps a file it cannot read.
+/// hold gives QSettings::FormatError, and a copy of it is kept as
+/// XmlSettings keeps one.
 class ORVELEXTLIB_EXPORT CryptedSettingsStorage : public XmlSettings
 {
     Q_OBJECT

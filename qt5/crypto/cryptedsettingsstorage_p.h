@@ -25,7 +25,7 @@ QByteArray encode(const QByteArray &xml);
 QByteArray decode(const QByteArray &file);
 
 /// Whether the XML document `xml` reads as a store (the reader's message is
-/// logged when not); an empty document counts as an empty store.
+/// logged when not).
 bool isReadableStore(const QByteArray &xml);
 
 /// qUncompress() with a bound: the 4-byte big-endian length in front of the

@@ -259,8 +259,13 @@ bool CryptoDataManager::encryptStorage(const QString &plainFileName, const QStri
     const QByteArray document = plain.readAll();
     const bool readOk = plain.error() == QFileDevice::NoError;
     plain.close();
-    // A store that does not read stays where it can be repaired.
-    if (!readOk || !cryptedstore::isReadableStore(document))
+    if (!readOk)
+        return false;
+    // A blank store holds nothing to carry over: the encrypted one is made
+    // by its first save. One that does not read stays where it can be repaired.
+    if (document.trimmed().isEmpty())
+        return QFile::remove(plainFileName);
+    if (!cryptedstore::isReadableStore(document))
         return false;
 
     // Written aside and renamed into place: the plain file is deleted only

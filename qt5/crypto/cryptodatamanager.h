@@ -122,7 +122,8 @@ public:
     /// returns true when the encrypted file exists already or the plain file
     /// does not. Returns false, leaving the plain file in place and no
     /// encrypted file behind, when a file cannot be read or written or the
-    /// plain store is not a readable document.
+    /// plain store is not a readable document. A blank plain file is only
+    /// deleted: the encrypted store is made by its first save.
     static bool encryptStorage(const QString &plainFileName, const QString &encryptedFileName);
 
 private:

@@ -20,8 +20,8 @@ class QIODevice;
 ///
 /// The format (extension "json") is registered when the library is loaded;
 /// jsonFormat() gives its identifier. An empty or blank file is an empty
-/// store; a file that is not JSON gives QSettings::FormatError and is kept
-/// as it is, as XmlSettings keeps a file it cannot read.
+/// store; a file that is not JSON gives QSettings::FormatError, and a copy
+/// of it is kept as XmlSettings keeps one.
 class ORVELEXTLIB_EXPORT JsonSettings : public QSettings
 {
     Q_OBJECT

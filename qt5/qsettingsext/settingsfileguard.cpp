@@ -1,58 +1,34 @@
 #include "settingsfileguard_p.h"
 
 #include <QDebug>
+#include <QFile>
 #include <QFileDevice>
-#include <QFileInfo>
-#include <QMutex>
-#include <QSet>
-#include <QString>
+#include <QSaveFile>
 
-namespace {
-
-struct UnreadableFiles
-{
-    QMutex mutex;
-    QSet<QString> paths; // absolute paths whose last read failed
-};
-
-Q_GLOBAL_STATIC(UnreadableFiles, unreadableFiles)
-
-QString filePath(const QIODevice &device)
+void SettingsFileGuard::keepUnreadable(const QIODevice &device, const QByteArray &content)
 {
     const auto *file = qobject_cast<const QFileDevice *>(&device);
-    return file && !file->fileName().isEmpty() ? QFileInfo(file->fileName()).absoluteFilePath()
-                                               : QString();
-}
-
-} // namespace
-
-void SettingsFileGuard::noteRead(const QIODevice &device, bool readOk)
-{
-    const QString path = filePath(device);
-    if (path.isEmpty())
+    if (!file || file->fileName().isEmpty() || content.trimmed().isEmpty())
         return;
-    UnreadableFiles *files = unreadableFiles();
-    const QMutexLocker locker(&files->mutex);
-    if (readOk)
-        files->paths.remove(path);
-    else
-        files->paths.insert(path);
-}
-
-bool SettingsFileGuard::mayReplace(const QIODevice &device)
-{
-    const QString path = filePath(device);
-    if (path.isEmpty())
-        return true;
-    {
-        UnreadableFiles *files = unreadableFiles();
-        const QMutexLocker locker(&files->mutex);
-        if (!files->paths.contains(path))
-            return true;
+    const QString base = file->fileName() + QStringLiteral(".unreadable");
+    for (int i = 0; i < 10; ++i) {
+        const QString copy = i == 0 ? base : QStringLiteral("%1.%2").arg(base).arg(i);
+        QFile existing(copy);
+        if (existing.exists()) {
+            if (existing.size() == content.size() && existing.open(QIODevice::ReadOnly)
+                && existing.readAll() == content)
+                return; // kept already
+            continue;
+        }
+        // Readable by whom the file was: it may hold keys.
+        QSaveFile kept(copy);
+        if (kept.open(QIODevice::WriteOnly) && kept.setPermissions(file->permissions())
+            && kept.write(content) == content.size() && kept.commit()) {
+            qCritical().noquote() << QStringLiteral("Settings file unreadable, kept as %1").arg(copy);
+            return;
+        }
+        break;
     }
-    const QFileInfo file(path);
-    if (!file.exists() || file.size() == 0)
-        return true;
-    qCritical().noquote() << QStringLiteral("Settings file unreadable, not replaced: %1").arg(path);
-    return false;
+    qCritical().noquote()
+        << QStringLiteral("Settings file unreadable, no copy kept: %1").arg(file->fileName());
 }

@@ -178,15 +178,15 @@ QSettings::Format XmlSettings::xmlFormat()
 
 bool XmlSettings::readXmlFile(QIODevice &device, QSettings::SettingsMap &map)
 {
-    const bool ok = readXmlData(device.readAll(), map);
-    SettingsFileGuard::noteRead(device, ok);
-    return ok;
+    const QByteArray xml = device.readAll();
+    if (readXmlData(xml, map))
+        return true;
+    SettingsFileGuard::keepUnreadable(device, xml);
+    return false;
 }
 
 bool XmlSettings::writeXmlFile(QIODevice &device, const QSettings::SettingsMap &map)
 {
-    if (!SettingsFileGuard::mayReplace(device))
-        return false;
     const QByteArray xml = writeXmlData(map);
     if (xml.isEmpty())
         return false;

@@ -29,9 +29,9 @@ class QXmlStreamWriter;
 /// Call regFormat() once before constructing an XmlSettings without an
 /// explicit format; the constructors with a format argument are for derived
 /// formats (the encrypted settings) that register a format of their own.
-/// A file that is not well-formed XML gives QSettings::FormatError, and is
-/// then kept as it is: writes to it are refused (logged) until it reads
-/// again or is removed, so a damaged file can still be repaired.
+/// A file that is not well-formed XML gives QSettings::FormatError; a copy of
+/// it is kept beside it as "<file>.unreadable" (logged), since the next save
+/// replaces it with what was set since.
 class ORVELEXTLIB_EXPORT XmlSettings : public QSettings
 {
     Q_OBJECT

@@ -218,9 +218,9 @@ private slots:
         QCOMPARE(manager.defaultUserPassword(), QStringLiteral("s3cr&t <pw>"));
     }
 
-    // An existing target or a missing source: nothing to do. A target that
-    // cannot be written or a plain store that does not read: false, and the
-    // plain file stays.
+    // An existing target or a missing source: nothing to do; a blank source is
+    // deleted. A target that cannot be written or a plain store that does not
+    // read: false, and the plain file stays.
     void encryptStorageEdgeCases()
     {
         const QByteArray xml = "<?xml version=\"1.0\"?><xml-settings><a>1</a></xml-settings>";
@@ -232,6 +232,8 @@ private slots:
         QVERIFY(writeFile(path("damaged.xml"), "<xml-settings><user>R&D</user></xml-settings>"));
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral(".")));
         QVERIFY(!CryptoDataManager::encryptStorage(path("damaged.xml"), path("damaged.enc")));
+        QVERIFY(writeFile(path("blank.xml"), " \n"));
+        QVERIFY(CryptoDataManager::encryptStorage(path("blank.xml"), path("blank.enc")));
         QCOMPARE(readFile(encrypted), QByteArray("already there"));
         QCOMPARE(readFile(plain), xml);
         QCOMPARE(QDir(m_stores.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
