@@ -95,11 +95,18 @@ QtMosquittoClientPrivate::~QtMosquittoClientPrivate()
     loop_stop(true);
     m_loopRunning = false;
     SSL_CTX_free(m_tlsContext);
+    for (SSL_CTX *context : qAsConst(m_retiredTlsContexts))
+        SSL_CTX_free(context);
 }
 
 bool QtMosquittoClientPrivate::mosquittoReinitialize(const QByteArray &clientId, bool cleanSession)
 {
-    return reinitialise(nullIfEmpty(clientId), cleanSession) == MOSQ_ERR_SUCCESS;
+    const bool ok = reinitialise(nullIfEmpty(clientId), cleanSession) == MOSQ_ERR_SUCCESS;
+    // libmosquitto dropped its TLS context with everything else: the next
+    // connection over TLS gets one made again.
+    SSL_CTX_free(m_tlsContext);
+    m_tlsContext = nullptr;
+    return ok;
 }
 
 bool QtMosquittoClientPrivate::setWill(const QByteArray &topic, const QByteArray &payload, int qos,
@@ -458,24 +465,38 @@ void QtMosquittoClientPrivate::on_message(const struct mosquitto_message *messag
 bool QtMosquittoClientPrivate::mosquittoTlsSet(const QSslConfiguration &configuration,
                                                const QString &host)
 {
-    QString error;
-    SSL_CTX *context = MosquittoTls::newContext(configuration, host, &error);
-    if (!context) {
-        emit mosquittoError(qtmosquitto::TlsError, QStringLiteral("mosquittoTlsSet: ") + error);
-        return false;
+    // A client opened again with the same configuration and host keeps its
+    // context, which libmosquitto still holds.
+    if (!m_tlsContext || configuration != m_tlsConfiguration || host != m_tlsHost) {
+        QString error;
+        SSL_CTX *context = MosquittoTls::newContext(configuration, host, &error);
+        if (!context) {
+            emit mosquittoError(qtmosquitto::TlsError, QStringLiteral("mosquittoTlsSet: ") + error);
+            return false;
+        }
+        // The context is used as it is: libmosquitto adds none of its own
+        // settings, which would ask for a CA file on disk.
+        struct mosquitto *handle = this->*member(MosquittoHandle());
+        int rc = mosquitto_int_option(handle, MOSQ_OPT_SSL_CTX_WITH_DEFAULTS, 0);
+        if (rc == MOSQ_ERR_SUCCESS)
+            rc = mosquitto_void_option(handle, MOSQ_OPT_SSL_CTX, context);
+        if (rc != MOSQ_ERR_SUCCESS) {
+            SSL_CTX_free(context);
+            return report("mosquittoTlsSet", rc);
+        }
+        if (m_tlsContext) {
+            // libmosquitto let go of the context it held without releasing
+            // the reference it took; ours goes too unless its thread runs.
+            SSL_CTX_free(m_tlsContext);
+            if (m_loopRunning)
+                m_retiredTlsContexts.append(m_tlsContext);
+            else
+                SSL_CTX_free(m_tlsContext);
+        }
+        m_tlsContext = context;
+        m_tlsConfiguration = configuration;
+        m_tlsHost = host;
     }
-    // The context is used as it is: libmosquitto adds none of its own
-    // settings, which would ask for a CA file on disk.
-    struct mosquitto *handle = this->*member(MosquittoHandle());
-    int rc = mosquitto_int_option(handle, MOSQ_OPT_SSL_CTX_WITH_DEFAULTS, 0);
-    if (rc == MOSQ_ERR_SUCCESS)
-        rc = mosquitto_void_option(handle, MOSQ_OPT_SSL_CTX, context);
-    if (rc != MOSQ_ERR_SUCCESS) {
-        SSL_CTX_free(context);
-        return report("mosquittoTlsSet", rc);
-    }
-    SSL_CTX_free(m_tlsContext);
-    m_tlsContext = context;
     // A reason left by an earlier attempt belongs to no later one.
     m_acknowledged = false;
     m_tlsReported = false;

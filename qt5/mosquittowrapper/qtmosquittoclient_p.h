@@ -10,6 +10,7 @@
 
 #include <QByteArray>
 #include <QSslConfiguration>
+#include <QVector>
 #include <QMutex>
 #include <QNetworkProxy>
 #include <QWaitCondition>
@@ -134,6 +135,13 @@ private:
     // The context of TLS connections (one reference of ours), and OpenSSL's
     // reason for the last failed handshake, written by whichever thread made it.
     SSL_CTX *m_tlsContext = nullptr;
+    // What m_tlsContext was made from: a reopened client with the same ones
+    // keeps it.
+    QSslConfiguration m_tlsConfiguration;
+    QString m_tlsHost;
+    // Contexts replaced while the network thread ran, which may still look
+    // at them: released when the binding goes.
+    QVector<SSL_CTX *> m_retiredTlsContexts;
     QMutex m_tlsMutex;
     QString m_tlsReason;
     std::atomic<bool> m_tlsFailed{false}; // a reason waits in m_tlsReason
