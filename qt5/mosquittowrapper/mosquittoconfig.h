@@ -44,7 +44,11 @@ public:
     bool useTopicsQueue() const;
     void setUseTopicsQueue(bool useTopicsQueue);
     ///@}
-    /// Stored and compared only: no client sets up TLS (default false).
+    /// Whether clients connect over TLS (default false): TLS 1.2 or later, the
+    /// broker verified and its name checked against host(), trust and identity
+    /// from the client's QSslConfiguration (see
+    /// QtMosquittoClientBase::setSslConfiguration()); never a plain connection
+    /// when it is set.
     ///@{
     bool useSsl() const;
     void setUseSsl(bool useSsl);
