@@ -117,14 +117,16 @@ bool CryptedSettingsStorage::readCryptoFile(QIODevice &device, QSettings::Settin
     const QByteArray file = device.readAll();
     // A damaged file decodes to nothing, which the XML reader refuses with
     // its message, as it refuses any broken document.
-    if (file.size() >= cryptedstore::MinFileSize && readXmlData(cryptedstore::decode(file), map))
-        return true;
-    SettingsFileGuard::keepUnreadable(device, file);
-    return false;
+    const bool ok = file.size() >= cryptedstore::MinFileSize
+                    && readXmlData(cryptedstore::decode(file), map);
+    SettingsFileGuard::noteRead(device, file, ok);
+    return ok;
 }
 
 bool CryptedSettingsStorage::writeCryptoFile(QIODevice &device, const QSettings::SettingsMap &map)
 {
+    if (!SettingsFileGuard::mayReplace(device))
+        return false;
     const QByteArray xml = writeXmlData(map);
     if (xml.isEmpty())
         return false; // a store the reader would refuse; logged

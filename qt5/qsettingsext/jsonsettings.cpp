@@ -295,14 +295,15 @@ bool readJsonData(const QByteArray &data, QSettings::SettingsMap &map)
 bool JsonSettings::readJsonFile(QIODevice &device, QSettings::SettingsMap &map)
 {
     const QByteArray json = device.readAll();
-    if (readJsonData(json, map))
-        return true;
-    SettingsFileGuard::keepUnreadable(device, json);
-    return false;
+    const bool ok = readJsonData(json, map);
+    SettingsFileGuard::noteRead(device, json, ok);
+    return ok;
 }
 
 bool JsonSettings::writeJsonFile(QIODevice &device, const QSettings::SettingsMap &map)
 {
+    if (!SettingsFileGuard::mayReplace(device))
+        return false;
     // A document the reader would refuse is not written: the file on disk
     // would lose every setting. Keys are checked before the tree is built,
     // which recurses once per component.

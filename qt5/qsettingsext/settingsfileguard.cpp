@@ -3,32 +3,97 @@
 #include <QDebug>
 #include <QFile>
 #include <QFileDevice>
+#include <QFileInfo>
+#include <QHash>
+#include <QMutex>
 #include <QSaveFile>
 
-void SettingsFileGuard::keepUnreadable(const QIODevice &device, const QByteArray &content)
+namespace {
+
+// The files kept in place, by absolute path, with the bytes they held.
+// Never destroyed: a settings object may still save from a static
+// destructor.
+struct KeptFiles
+{
+    QMutex mutex;
+    QHash<QString, QByteArray> contents;
+};
+
+KeptFiles &keptFiles()
+{
+    static auto *files = new KeptFiles;
+    return *files;
+}
+
+QString filePath(const QIODevice &device)
 {
     const auto *file = qobject_cast<const QFileDevice *>(&device);
-    if (!file || file->fileName().isEmpty() || content.trimmed().isEmpty())
-        return;
-    const QString base = file->fileName() + QStringLiteral(".unreadable");
+    return file && !file->fileName().isEmpty() ? QFileInfo(file->fileName()).absoluteFilePath()
+                                               : QString();
+}
+
+// Copies `content` beside `path`; false when no copy could be written.
+bool keepCopy(const QString &path, const QByteArray &content, QFileDevice::Permissions permissions)
+{
+    const QString base = path + QStringLiteral(".unreadable");
     for (int i = 0; i < 10; ++i) {
         const QString copy = i == 0 ? base : QStringLiteral("%1.%2").arg(base).arg(i);
         QFile existing(copy);
         if (existing.exists()) {
             if (existing.size() == content.size() && existing.open(QIODevice::ReadOnly)
                 && existing.readAll() == content)
-                return; // kept already
+                return true; // kept already
             continue;
         }
         // Readable by whom the file was: it may hold keys.
         QSaveFile kept(copy);
-        if (kept.open(QIODevice::WriteOnly) && kept.setPermissions(file->permissions())
+        if (kept.open(QIODevice::WriteOnly) && kept.setPermissions(permissions)
             && kept.write(content) == content.size() && kept.commit()) {
             qCritical().noquote() << QStringLiteral("Settings file unreadable, kept as %1").arg(copy);
-            return;
+            return true;
         }
-        break;
+        return false;
     }
+    return false;
+}
+
+} // namespace
+
+void SettingsFileGuard::noteRead(const QIODevice &device, const QByteArray &content, bool readOk)
+{
+    const QString path = filePath(device);
+    if (path.isEmpty())
+        return;
+    KeptFiles &files = keptFiles();
+    if (readOk || content.trimmed().isEmpty()) {
+        const QMutexLocker locker(&files.mutex);
+        files.contents.remove(path);
+        return;
+    }
+    if (keepCopy(path, content, static_cast<const QFileDevice &>(device).permissions()))
+        return;
     qCritical().noquote()
-        << QStringLiteral("Settings file unreadable, no copy kept: %1").arg(file->fileName());
+        << QStringLiteral("Settings file unreadable and no copy kept, not replaced: %1").arg(path);
+    const QMutexLocker locker(&files.mutex);
+    files.contents.insert(path, content);
+}
+
+bool SettingsFileGuard::mayReplace(QIODevice &device)
+{
+    const QString path = filePath(device);
+    if (path.isEmpty())
+        return true;
+    KeptFiles &files = keptFiles();
+    const QMutexLocker locker(&files.mutex);
+    const auto kept = files.contents.constFind(path);
+    if (kept == files.contents.constEnd())
+        return true;
+    if (!QFileInfo::exists(path)) {
+        files.contents.erase(kept);
+        return true;
+    }
+    device.write(*kept);
+    qCritical().noquote()
+        << QStringLiteral("Settings file unreadable and no copy kept, not replaced: %1").arg(path);
+    return false;
 }

@@ -4,19 +4,27 @@
 class QByteArray;
 class QIODevice;
 
-// Keeps a copy of a settings file that its format could not read. QSettings
-// then starts from an empty store and, on the next sync(), writes whatever
-// was set since over the file: one damaged character would cost every
-// setting (and the encrypted store's keys and certificates). The format's
-// read function hands over what it read when it fails; it is copied beside
-// the file as "<file>.unreadable" (".unreadable.1" to ".unreadable.9" when
-// that name holds other bytes), where it can be repaired. Nothing is copied
-// when the same bytes are kept already, or when they are blank.
+// Keeps what a settings file held when its format could not read it.
+// QSettings then starts from an empty store and, on the next sync(), writes
+// whatever was set since over the file: one damaged character would cost
+// every setting (and the encrypted store's keys and certificates).
+//
+// The bytes are copied beside the file as "<file>.unreadable"
+// (".unreadable.1" to ".unreadable.9" when that name holds other bytes),
+// where they can be repaired; nothing is copied when the same bytes are kept
+// already, or when they are blank. When no copy can be written (a directory
+// the process may not write to, every name taken), the file itself is kept:
+// writes to it are refused until it reads again or is removed.
 namespace SettingsFileGuard {
 
-// `device` is the file the read function was given (other devices are not
-// settings files and are left alone); `content` what it read from it.
-void keepUnreadable(const QIODevice &device, const QByteArray &content);
+// After a format's read function read `content` from `device` (a QFile;
+// other devices are not settings files and are left alone).
+void noteRead(const QIODevice &device, const QByteArray &content, bool readOk);
+
+// Whether a format's write function may replace the file behind `device`.
+// When not (logged), the bytes the file held are written to `device`, for a
+// save that writes the file in place has emptied it already.
+bool mayReplace(QIODevice &device);
 
 } // namespace SettingsFileGuard
 

@@ -179,14 +179,15 @@ QSettings::Format XmlSettings::xmlFormat()
 bool XmlSettings::readXmlFile(QIODevice &device, QSettings::SettingsMap &map)
 {
     const QByteArray xml = device.readAll();
-    if (readXmlData(xml, map))
-        return true;
-    SettingsFileGuard::keepUnreadable(device, xml);
-    return false;
+    const bool ok = readXmlData(xml, map);
+    SettingsFileGuard::noteRead(device, xml, ok);
+    return ok;
 }
 
 bool XmlSettings::writeXmlFile(QIODevice &device, const QSettings::SettingsMap &map)
 {
+    if (!SettingsFileGuard::mayReplace(device))
+        return false;
     const QByteArray xml = writeXmlData(map);
     if (xml.isEmpty())
         return false;

@@ -31,7 +31,8 @@ class QXmlStreamWriter;
 /// formats (the encrypted settings) that register a format of their own.
 /// A file that is not well-formed XML gives QSettings::FormatError; a copy of
 /// it is kept beside it as "<file>.unreadable" (logged), since the next save
-/// replaces it with what was set since.
+/// replaces it with what was set since. Where no copy can be written, saves
+/// to the file are refused until it reads again or is removed.
 class ORVELEXTLIB_EXPORT XmlSettings : public QSettings
 {
     Q_OBJECT

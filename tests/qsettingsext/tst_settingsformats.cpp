@@ -399,12 +399,13 @@ void tst_SettingsFormats::reading_data()
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<bool>("ok");
     QTest::addColumn<QVariantMap>("expected");
+    QTest::addColumn<bool>("copiesTaken"); // every name for a copy of an unreadable file is taken
     const auto row
         = [](int format, const char *tag, const QByteArray &body, const QVariantMap &expected) {
-              QTest::addRow("%s/%s", formatName(format), tag) << format << body << true << expected;
+              QTest::addRow("%s/%s", formatName(format), tag) << format << body << true << expected << false;
           };
-    const auto bad = [](int format, const char *tag, const QByteArray &body) {
-        QTest::addRow("%s/%s", formatName(format), tag) << format << body << false << QVariantMap();
+    const auto bad = [](int format, const char *tag, const QByteArray &body, bool copiesTaken = false) {
+        QTest::addRow("%s/%s", formatName(format), tag) << format << body << false << QVariantMap() << copiesTaken;
     };
     const auto xml = [&](const char *tag, const QByteArray &body, const QVariantMap &expected) {
         row(Xml, tag, "<xml-settings>" + body + "</xml-settings>", expected);
@@ -495,6 +496,7 @@ print(json.dumps({"net": {"hosts": ["a", "b"], "port": 1883, "tls": False}, "not
 
     bad(Xml, "mismatched", "<xml-settings><a>1</b></xml-settings>");
     bad(Xml, "blank-file", " \n");
+    bad(Xml, "every-copy-name-taken", "<xml-settings><a>1</a>", true);
     bad(Xml, "truncated", "<xml-settings>\n    <a>1</a>\n");
     bad(Xml, "binary-junk", junk);
     bad(Xml, "unescaped-index", "<xml-settings><list><1>x</1></list></xml-settings>");
@@ -550,27 +552,37 @@ void tst_SettingsFormats::reading()
     QFETCH(QByteArray, body);
     QFETCH(bool, ok);
     QFETCH(QVariantMap, expected);
+    QFETCH(bool, copiesTaken);
     QList<QByteArray> documents { body };
     if (format == Xml && !body.startsWith("<?xml"))
         documents.append(declaration + body);
     for (const QByteArray &document : qAsConst(documents)) {
         const QString path = newPath(format);
         QVERIFY(writeFile(path, document));
+        const QString copy = path + QStringLiteral(".unreadable");
+        for (int i = 0; copiesTaken && i < 10; ++i)
+            QVERIFY(writeFile(i == 0 ? copy : copy + QLatin1Char('.') + QString::number(i), "other"));
         if (!ok)
             QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^\".+\"$")));
         if (!ok && !document.trimmed().isEmpty())
-            QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^Settings file unreadable, kept")));
+            QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^Settings file unreadable")));
         const auto settings = open(format, path);
         if (ok) {
             compareEntries(*settings, expected);
             continue;
         }
         QCOMPARE(settings->status(), QSettings::FormatError);
-        // A copy of what could not be read stays (none of a blank file); the next save replaces
-        // the file.
-        QCOMPARE(readFile(path + QStringLiteral(".unreadable")), document.trimmed().isEmpty() ? QByteArray() : document);
+        // A copy of what could not be read stays (none of a blank file) and the next save
+        // replaces the file; with no copy possible, the file stays and the save is refused.
         settings->setValue(QStringLiteral("added"), 1);
+        if (copiesTaken)
+            QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^Settings file unreadable")));
         settings->sync();
+        if (copiesTaken) {
+            QCOMPARE(readFile(path), document);
+            continue;
+        }
+        QCOMPARE(readFile(copy), document.trimmed().isEmpty() ? QByteArray() : document);
         QCOMPARE(open(format, path)->value(QStringLiteral("added")), QVariant(1));
     }
 }
