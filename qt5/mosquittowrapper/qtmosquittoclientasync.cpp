@@ -23,13 +23,14 @@ void QtMosquittoClientAsync::doOpen()
         doClose();
         return;
     }
+    // A network thread still trying to connect (an open() while connecting)
+    // would work on the connection being set up anew here, from another
+    // thread: it goes first, and a new one drives the new connection.
+    if (b->isLoopRunning())
+        b->mosquittoLoopStop(true);
     QElapsedTimer stopwatch;
     stopwatch.start();
     applyConfigAndConnect(true);
-    // A network thread that already runs (an open() while connecting) drives
-    // the new connection too; starting another would only fail.
-    if (b->isLoopRunning())
-        return;
     while (!b->mosquittoLoopStart()) {
         if (stopwatch.elapsed() > 9999)
             return;
