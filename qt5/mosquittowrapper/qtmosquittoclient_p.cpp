@@ -482,7 +482,10 @@ bool QtMosquittoClientPrivate::mosquittoTlsSet(const QSslConfiguration &configur
             rc = mosquitto_void_option(handle, MOSQ_OPT_SSL_CTX, context);
         if (rc != MOSQ_ERR_SUCCESS) {
             SSL_CTX_free(context);
-            return report("mosquittoTlsSet", rc);
+            // A libmosquitto built without TLS, say: a TLS failure all the same.
+            const QString reason = QString::fromUtf8(mosqpp::strerror(rc));
+            emit mosquittoError(qtmosquitto::TlsError, QStringLiteral("mosquittoTlsSet: ") + reason);
+            return false;
         }
         if (m_tlsContext) {
             // libmosquitto let go of the context it held without releasing
