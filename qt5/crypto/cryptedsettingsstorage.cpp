@@ -114,13 +114,12 @@ bool CryptedSettingsStorage::readCryptoFile(QIODevice &device, QSettings::Settin
 {
     if (device.size() > cryptedstore::MaxSize)
         return false;
-    const QByteArray file = device.readAll();
     // A damaged file decodes to nothing, which the XML reader refuses with
     // its message, as it refuses any broken document.
-    const bool ok = file.size() >= cryptedstore::MinFileSize
-                    && readXmlData(cryptedstore::decode(file), map);
-    SettingsFileGuard::noteRead(device, file, ok);
-    return ok;
+    return SettingsFileGuard::readFile(device, [&map](const QByteArray &file) {
+        return file.size() >= cryptedstore::MinFileSize
+               && readXmlData(cryptedstore::decode(file), map);
+    });
 }
 
 bool CryptedSettingsStorage::writeCryptoFile(QIODevice &device, const QSettings::SettingsMap &map)

@@ -95,8 +95,6 @@ QtMosquittoClientPrivate::~QtMosquittoClientPrivate()
     loop_stop(true);
     m_loopRunning = false;
     SSL_CTX_free(m_tlsContext);
-    for (SSL_CTX *context : qAsConst(m_retiredTlsContexts))
-        SSL_CTX_free(context);
 }
 
 bool QtMosquittoClientPrivate::mosquittoReinitialize(const QByteArray &clientId, bool cleanSession)
@@ -489,12 +487,9 @@ bool QtMosquittoClientPrivate::mosquittoTlsSet(const QSslConfiguration &configur
         }
         if (m_tlsContext) {
             // libmosquitto let go of the context it held without releasing
-            // the reference it took; ours goes too unless its thread runs.
+            // the reference it took; ours goes too (no network thread runs).
             SSL_CTX_free(m_tlsContext);
-            if (m_loopRunning)
-                m_retiredTlsContexts.append(m_tlsContext);
-            else
-                SSL_CTX_free(m_tlsContext);
+            SSL_CTX_free(m_tlsContext);
         }
         m_tlsContext = context;
         m_tlsConfiguration = configuration;

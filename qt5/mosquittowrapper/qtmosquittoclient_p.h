@@ -10,7 +10,6 @@
 
 #include <QByteArray>
 #include <QSslConfiguration>
-#include <QVector>
 #include <QMutex>
 #include <QNetworkProxy>
 #include <QWaitCondition>
@@ -81,7 +80,8 @@ public:
     /// Makes the next connections TLS (1.2 or later) with the material of
     /// `configuration`, the broker verified and its certificate checked
     /// against `host`. On failure reports TlsError labelled "mosquittoTlsSet"
-    /// and returns false; the caller must not connect then.
+    /// and returns false; the caller must not connect then. Called while no
+    /// network thread runs (the asynchronous client stops it first).
     bool mosquittoTlsSet(const QSslConfiguration &configuration, const QString &host);
 
     /// Connected, and driven: a connection started asynchronously counts only
@@ -139,9 +139,6 @@ private:
     // keeps it.
     QSslConfiguration m_tlsConfiguration;
     QString m_tlsHost;
-    // Contexts replaced while the network thread ran, which may still look
-    // at them: released when the binding goes.
-    QVector<SSL_CTX *> m_retiredTlsContexts;
     QMutex m_tlsMutex;
     QString m_tlsReason;
     std::atomic<bool> m_tlsFailed{false}; // a reason waits in m_tlsReason

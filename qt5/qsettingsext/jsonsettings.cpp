@@ -294,10 +294,9 @@ bool readJsonData(const QByteArray &data, QSettings::SettingsMap &map)
 
 bool JsonSettings::readJsonFile(QIODevice &device, QSettings::SettingsMap &map)
 {
-    const QByteArray json = device.readAll();
-    const bool ok = readJsonData(json, map);
-    SettingsFileGuard::noteRead(device, json, ok);
-    return ok;
+    return SettingsFileGuard::readFile(device, [&map](const QByteArray &json) {
+        return readJsonData(json, map);
+    });
 }
 
 bool JsonSettings::writeJsonFile(QIODevice &device, const QSettings::SettingsMap &map)

@@ -25,6 +25,11 @@ KeptFiles &keptFiles()
     return *files;
 }
 
+QString notReplacedText(const QString &path)
+{
+    return QStringLiteral("Settings file unreadable and no copy kept, not replaced: %1").arg(path);
+}
+
 QString filePath(const QIODevice &device)
 {
     const auto *file = qobject_cast<const QFileDevice *>(&device);
@@ -49,7 +54,8 @@ bool keepCopy(const QString &path, const QByteArray &content, QFileDevice::Permi
         QSaveFile kept(copy);
         if (kept.open(QIODevice::WriteOnly) && kept.setPermissions(permissions)
             && kept.write(content) == content.size() && kept.commit()) {
-            qCritical().noquote() << QStringLiteral("Settings file unreadable, kept as %1").arg(copy);
+            qCritical().noquote()
+                << QStringLiteral("Settings file unreadable, kept as %1").arg(copy);
             return true;
         }
         return false;
@@ -61,30 +67,30 @@ bool keepCopy(const QString &path, const QByteArray &content, QFileDevice::Permi
 
 void SettingsFileGuard::noteRead(const QIODevice &device, const QByteArray &content, bool readOk)
 {
-    const QString path = filePath(device);
-    if (path.isEmpty())
-        return;
     KeptFiles &files = keptFiles();
     if (readOk || content.trimmed().isEmpty()) {
+        // The common case, every load: nothing to look up while nothing is kept.
         const QMutexLocker locker(&files.mutex);
-        files.contents.remove(path);
+        if (!files.contents.isEmpty())
+            files.contents.remove(filePath(device));
         return;
     }
-    if (keepCopy(path, content, static_cast<const QFileDevice &>(device).permissions()))
+    const QString path = filePath(device);
+    if (path.isEmpty()
+        || keepCopy(path, content, static_cast<const QFileDevice &>(device).permissions()))
         return;
-    qCritical().noquote()
-        << QStringLiteral("Settings file unreadable and no copy kept, not replaced: %1").arg(path);
+    qCritical().noquote() << notReplacedText(path);
     const QMutexLocker locker(&files.mutex);
     files.contents.insert(path, content);
 }
 
 bool SettingsFileGuard::mayReplace(QIODevice &device)
 {
-    const QString path = filePath(device);
-    if (path.isEmpty())
-        return true;
     KeptFiles &files = keptFiles();
     const QMutexLocker locker(&files.mutex);
+    if (files.contents.isEmpty())
+        return true;
+    const QString path = filePath(device);
     const auto kept = files.contents.constFind(path);
     if (kept == files.contents.constEnd())
         return true;
@@ -93,7 +99,6 @@ bool SettingsFileGuard::mayReplace(QIODevice &device)
         return true;
     }
     device.write(*kept);
-    qCritical().noquote()
-        << QStringLiteral("Settings file unreadable and no copy kept, not replaced: %1").arg(path);
+    qCritical().noquote() << notReplacedText(path);
     return false;
 }

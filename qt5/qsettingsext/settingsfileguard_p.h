@@ -1,8 +1,8 @@
 #ifndef ORVELEXTLIB_SETTINGSFILEGUARD_P_H
 #define ORVELEXTLIB_SETTINGSFILEGUARD_P_H
 
-class QByteArray;
-class QIODevice;
+#include <QByteArray>
+#include <QIODevice>
 
 // Keeps what a settings file held when its format could not read it.
 // QSettings then starts from an empty store and, on the next sync(), writes
@@ -20,6 +20,16 @@ namespace SettingsFileGuard {
 // After a format's read function read `content` from `device` (a QFile;
 // other devices are not settings files and are left alone).
 void noteRead(const QIODevice &device, const QByteArray &content, bool readOk);
+
+// A format's read function: `read` parses all of `device`, and the outcome
+// is noted.
+template<typename Read> bool readFile(QIODevice &device, Read read)
+{
+    const QByteArray content = device.readAll();
+    const bool ok = read(content);
+    noteRead(device, content, ok);
+    return ok;
+}
 
 // Whether a format's write function may replace the file behind `device`.
 // When not (logged), the bytes the file held are written to `device`, for a

@@ -178,10 +178,9 @@ QSettings::Format XmlSettings::xmlFormat()
 
 bool XmlSettings::readXmlFile(QIODevice &device, QSettings::SettingsMap &map)
 {
-    const QByteArray xml = device.readAll();
-    const bool ok = readXmlData(xml, map);
-    SettingsFileGuard::noteRead(device, xml, ok);
-    return ok;
+    return SettingsFileGuard::readFile(device, [&map](const QByteArray &xml) {
+        return readXmlData(xml, map);
+    });
 }
 
 bool XmlSettings::writeXmlFile(QIODevice &device, const QSettings::SettingsMap &map)
