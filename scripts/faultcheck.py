@@ -58,7 +58,7 @@ FAULTS = [
      "if (state.maxLevel > SettingsReadLimits::MaxDepth) {",
      "if (state.maxLevel >= SettingsReadLimits::MaxDepth) {", "qsettingsext"),
     ("settings-unreadable-file-not-kept", "qsettingsext/settingsfileguard.cpp",
-     "    if (keepCopy(path, content,", "    if (true || keepCopy(path, content,", "qsettingsext"),
+     "        || keepCopy(path, content,", "        || true || keepCopy(path, content,", "qsettingsext"),
     ("dircreator-umask-ignored", "qsettingsext/systemdirs_unix.cpp",
      "const int forbidden = owner << 12 | owner << 8 | group << 4 | other;",
      "const int forbidden = 0; Q_UNUSED(owner) Q_UNUSED(group) Q_UNUSED(other)", "qsettingsext"),
